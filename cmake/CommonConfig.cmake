@@ -1,0 +1,28 @@
+# One interface target that carries the language level, warnings and
+# definitions every target of the project shares.
+add_library(skyportal_common INTERFACE)
+target_compile_features(skyportal_common INTERFACE cxx_std_20)
+target_compile_options(skyportal_common INTERFACE
+  -Wall -Wextra -Werror -Wnon-virtual-dtor -Woverloaded-virtual -Wshadow=local)
+target_compile_definitions(skyportal_common INTERFACE
+  QT_NO_CAST_FROM_ASCII QT_NO_FOREACH
+  SKYPORTAL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_include_directories(skyportal_common INTERFACE ${CMAKE_SOURCE_DIR}/src)
+
+if(SKYPORTAL_SANITIZE)
+  set(_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_compile_options(skyportal_common INTERFACE ${_san})
+  target_link_options(skyportal_common INTERFACE ${_san})
+endif()
+
+# Helper for the test folders: one executable per subject, run by ctest.
+# Widget tests run headless.
+function(skyportal_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE skyportal_common ${T_LIBS} GTest::gmock GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SKYPORTAL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    TIMEOUT 600)
+endfunction()
