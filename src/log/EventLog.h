@@ -13,7 +13,7 @@ namespace sp {
 void WriteLog(std::string_view source, int32_t code, std::string_view text);
 
 // Folder of the log file; defaults to the folder of the running executable.
-// Tests point it at a temporary folder.
+// Tests point it at a temporary folder; an empty path restores the default.
 void SetLogFolder(const std::filesystem::path& folder);
 [[nodiscard]] std::filesystem::path LogFilePath();
 

@@ -1,0 +1,103 @@
+#include "log/EventLog.h"
+
+#include "crypto/uEncrypt.h"
+#include "platform/base/CommandLine.h"
+#include "platform/base/Cp1251.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+namespace sp {
+namespace {
+
+constexpr const char* kLogFileName = "GPRSlog.log";
+
+// Serializes the open-write-close of every line, so lines written from
+// several threads at once stay whole, and guards the folder.
+std::mutex& LogLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::optional<std::filesystem::path>& FolderOverride() {
+    static std::optional<std::filesystem::path> folder;
+    return folder;
+}
+
+std::filesystem::path LogFilePathLocked() {
+    const std::filesystem::path folder =
+        FolderOverride() ? *FolderOverride() : std::filesystem::path(ProgramFile()).parent_path();
+    return folder / kLogFileName;
+}
+
+// Time of day in the long time format, e.g. "14:05:09".
+std::string TimeOfDay() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char buf[16];
+    const size_t n = std::strftime(buf, sizeof buf, "%H:%M:%S", &local);
+    return std::string(buf, n);
+}
+
+void AppendToFile(const std::filesystem::path& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+void WriteLog(std::string_view source, int32_t code, std::string_view text) {
+    if (ParamStr(1) != "/l")
+        return;
+    try {
+        std::string line = TimeOfDay();
+        line += " : src: ";
+        line += source;
+        line += "      code: ";
+        line += std::to_string(code);
+        line += "         msg: ";
+        line += text;
+
+        std::string bytes = Utf8ToCp1251(line);
+        if (ParamStr(2) != "/n")
+            bytes = EncryptString(bytes);
+        bytes += "\r\n";
+
+        const std::lock_guard guard(LogLock());
+        AppendToFile(LogFilePathLocked(), bytes);
+    } catch (...) {
+        // The log must never disturb its caller; the line is lost.
+    }
+}
+
+void SetLogFolder(const std::filesystem::path& folder) {
+    const std::lock_guard guard(LogLock());
+    if (folder.empty())
+        FolderOverride().reset();
+    else
+        FolderOverride() = folder;
+}
+
+std::filesystem::path LogFilePath() {
+    const std::lock_guard guard(LogLock());
+    return LogFilePathLocked();
+}
+
+} // namespace sp

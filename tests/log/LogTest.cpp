@@ -1,0 +1,203 @@
+#include "crypto/uEncrypt.h"
+#include "log/EventLog.h"
+#include "platform/base/CommandLine.h"
+#include "platform/base/Cp1251.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace sp;
+
+namespace {
+
+class EventLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/sp-log-XXXXXX";
+        root = ::mkdtemp(tmpl);
+        ::setenv("SKYPORTAL_ROOT", root.c_str(), 1);
+        folder = root / "drive_c" / "Zentora";
+        fs::create_directories(folder);
+        SetLogFolder(folder);
+    }
+    void TearDown() override {
+        SetLogFolder({});
+        SetCommandLine(std::vector<std::string>{"skyportal"});
+        fs::remove_all(root);
+    }
+
+    std::string ReadLog() const {
+        std::ifstream in(folder / "GPRSlog.log", std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // Lines without their CR LF; fails the test when a line lacks it.
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        const std::string all = ReadLog();
+        size_t pos = 0;
+        while (pos < all.size()) {
+            const size_t end = all.find("\r\n", pos);
+            if (end == std::string::npos) {
+                ADD_FAILURE() << "line without CR LF at byte " << pos;
+                break;
+            }
+            lines.push_back(all.substr(pos, end - pos));
+            pos = end + 2;
+        }
+        return lines;
+    }
+
+    fs::path root;
+    fs::path folder;
+};
+
+std::string RunTool(const std::string& args) {
+    const char* dir = std::getenv("SKYPORTAL_BIN_DIR");
+    const std::string cmd = std::string(dir ? dir : ".") + "/skyportal-cipher " + args;
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t got;
+        while ((got = std::fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, got);
+        if (::pclose(p) != 0)
+            out = "<failed>";
+    }
+    return out;
+}
+
+// "HH:MM:SS" of a line, as seconds of the day.
+int SecondsOfDay(const std::string& line) {
+    return std::stoi(line.substr(0, 2)) * 3600 + std::stoi(line.substr(3, 2)) * 60 + std::stoi(line.substr(6, 2));
+}
+
+int NowSecondsOfDay() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    ::localtime_r(&now, &t);
+    return t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}
+
+const std::regex kTime("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
+
+} // namespace
+
+TEST_F(EventLogTest, NothingIsWrittenUnlessTheFirstArgumentIsExactlyL) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"skyportal"}, {"skyportal", "/n"}, {"skyportal", "/L"}, {"skyportal", "/auto", "/l"}, {"skyportal", "/l "}}) {
+        SetCommandLine(args);
+        WriteLog("WINVER", 501, "version of Windows");
+    }
+    EXPECT_FALSE(fs::exists(folder / "GPRSlog.log"));
+}
+
+TEST_F(EventLogTest, PlainLinesHaveTheExactFormatInCodePage1251) {
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l", "/n"});
+    const int before = NowSecondsOfDay();
+    WriteLog("WINVER", 501, "version of Windows");
+    WriteLog("RAS-Dial", -1, "Ошибка 678");
+    EXPECT_EQ(LogFilePath(), folder / "GPRSlog.log");
+
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines) {
+        ASSERT_TRUE(std::regex_search(line, kTime)) << line;
+        const int diff = (SecondsOfDay(line) - before + 86400) % 86400;
+        EXPECT_LE(diff, 5) << "not the local time of day: " << line;
+    }
+    EXPECT_EQ(lines[0].substr(8), " : src: WINVER      code: 501         msg: version of Windows");
+    EXPECT_EQ(lines[1].substr(8), " : src: RAS-Dial      code: -1         msg: " + Utf8ToCp1251("Ошибка 678"));
+    EXPECT_EQ(lines[1].substr(lines[1].size() - 10), "\xCE\xF8\xE8\xE1\xEA\xE0 678");
+}
+
+TEST_F(EventLogTest, EncipheredLinesReadBackWithTheSupportTool) {
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l"});
+    const std::string longText = "Подробности: " + std::string(3000, 'x'); // beyond the old 247-byte limit
+    WriteLog("THREAD-new-stat", 0, "Speed: 120 Received 5000 Tramsmitted 800 Time 0:02:10");
+    WriteLog("OpenConnection", 888, "Нет доступа");
+    WriteLog("DIAL-params", 0, longText);
+
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& line : lines)
+        EXPECT_TRUE(std::regex_match(line, std::regex("([0-9A-F]{16}){2,}"))) << line.substr(0, 80);
+
+    std::istringstream decrypted(RunTool("decrypt-log " + (folder / "GPRSlog.log").string()));
+    std::vector<std::string> out;
+    for (std::string l; std::getline(decrypted, l);)
+        out.push_back(l);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].substr(8),
+              " : src: THREAD-new-stat      code: 0         msg: Speed: 120 Received 5000 Tramsmitted 800 Time 0:02:10");
+    EXPECT_EQ(out[1].substr(8), " : src: OpenConnection      code: 888         msg: Нет доступа");
+    EXPECT_EQ(out[2].substr(8), " : src: DIAL-params      code: 0         msg: " + longText);
+    for (const auto& l : out)
+        EXPECT_TRUE(std::regex_search(l, kTime)) << l.substr(0, 40);
+}
+
+TEST_F(EventLogTest, SupportToolLeavesPlainLinesAlone) {
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l", "/n"});
+    WriteLog("WINVER", 501, "version of Windows");
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l"});
+    WriteLog("GetAPNList", 0, "no answer");
+
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string out = RunTool("decrypt-log < " + (folder / "GPRSlog.log").string());
+    EXPECT_EQ(out, lines[0] + "\n" + DecryptString(lines[1]) + "\n");
+}
+
+TEST_F(EventLogTest, ConcurrentWritersKeepEveryLineWhole) {
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l"});
+    constexpr int kThreads = 3;
+    constexpr int kLines = 2000;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i)
+                WriteLog("writer-" + std::to_string(t), i, "line " + std::to_string(i) + " of writer " + std::to_string(t));
+        });
+    for (auto& w : writers)
+        w.join();
+
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+    const std::regex format(
+        "[0-9:]{8} : src: writer-([0-9])      code: ([0-9]+)         msg: line ([0-9]+) of writer ([0-9])");
+    std::map<int, int> next; // each writer's lines arrive in its own order
+    for (const auto& line : lines) {
+        const std::string plain = DecryptString(line);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(plain, m, format)) << plain;
+        const int t = std::stoi(m[1]);
+        ASSERT_EQ(m[1], m[4]);
+        ASSERT_EQ(m[2], m[3]);
+        ASSERT_EQ(std::stoi(m[2]), next[t]++);
+    }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(next[t], kLines);
+}
+
+TEST_F(EventLogTest, AFolderThatCannotBeWrittenLosesTheLineQuietly) {
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l", "/n"});
+    SetLogFolder(root / "missing" / "folder");
+    WriteLog("WINVER", 501, "version of Windows");
+    EXPECT_FALSE(fs::exists(root / "missing"));
+
+    SetLogFolder({});
+    EXPECT_EQ(LogFilePath(), fs::path(ProgramFile()).parent_path() / "GPRSlog.log");
+}
