@@ -1,0 +1,188 @@
+#include "update/ApnUpdate.h"
+
+#include "update/HttpFetch.h"
+#include "update/TCPBlockSocket.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace sp {
+
+namespace {
+constexpr int kSocketBufferSize = 65536;
+constexpr std::string_view kPort = "80";
+
+// A failure inside an operation, carrying the text for the message.
+class TUpdateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void Fail(std::string_view text) {
+    throw TUpdateError(std::string(text));
+}
+
+std::string Concat(std::string_view a, std::string_view b) {
+    std::string r(a);
+    r.append(b);
+    return r;
+}
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string UpperAscii(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+std::string Url(std::string_view host, std::string_view path) {
+    std::string r = "http://";
+    r.append(host).append(path);
+    return r;
+}
+
+void PrepareSocket(TTCPBlockSocket& socket) {
+    socket.SetConvertLineEnd(true);
+    socket.SetSizeRecvBuffer(kSocketBufferSize);
+    socket.SetSizeSendBuffer(kSocketBufferSize);
+    socket.Bind("0.0.0.0", "0");
+}
+
+// Connects and sends the GET for the URL; a failure throws its text.
+void Request(TTCPBlockSocket& socket, const std::string& url) {
+    socket.ConnectTo(HostFromUrl(url), kPort);
+    if (socket.ErrorCode() != 0)
+        Fail(socket.ErrorText());
+    std::string error;
+    if (!SendRequest(socket, BuildGetRequest(url), error))
+        Fail(Concat(kRequestFailedPrefix, error));
+}
+
+void Receive(TTCPBlockSocket& socket, std::string& body) {
+    body.clear();
+    std::string error;
+    if (!ReadResponse(socket, body, error))
+        Fail(Concat(kReceiveFailedPrefix, error));
+}
+
+// Lines end at CR LF, CR or LF; a zero byte ends the text. Blank lines go,
+// the rest are trimmed, and the first line (the list's heading) is dropped.
+std::vector<std::string> ParseApnList(std::string_view body) {
+    body = body.substr(0, body.find('\0'));
+    std::vector<std::string> lines;
+    while (!body.empty()) {
+        size_t end = body.find_first_of("\r\n");
+        std::string_view line = body.substr(0, end);
+        std::string_view trimmed = Trim(line);
+        if (!trimmed.empty())
+            lines.emplace_back(trimmed);
+        if (end == std::string_view::npos)
+            break;
+        size_t next = end + 1;
+        if (body[end] == '\r' && next < body.size() && body[next] == '\n')
+            ++next;
+        body.remove_prefix(next);
+    }
+    // A list without an APN would leave the dialer nothing to try.
+    if (lines.size() < 2)
+        Fail(kBadFormatText);
+    lines.erase(lines.begin());
+    return lines;
+}
+} // namespace
+
+std::string UpdateServerHost() {
+    const char* env = std::getenv("SKYPORTAL_UPDATE_HOST");
+    if (env != nullptr && *env != '\0')
+        return env;
+    return std::string(kDefaultUpdateHost);
+}
+
+bool UpdateAPNList(std::string& version, std::vector<std::string>& apns, std::string& message, bool takeList) {
+    return UpdateAPNList(UpdateServerHost(), version, apns, message, takeList);
+}
+
+bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std::string>& apns,
+                   std::string& message, bool takeList) {
+    // The program version is everything before the last ".", the APN list
+    // version everything after it.
+    const size_t dot = version.rfind('.');
+    const size_t programLength = dot == std::string::npos ? 0 : dot;
+    const size_t apnStart = dot == std::string::npos ? 0 : dot + 1;
+    const std::string localProgram = version.substr(0, programLength);
+    const std::string localApn = version.substr(apnStart);
+
+    try {
+        TTCPBlockSocket socket;
+        PrepareSocket(socket);
+        std::string body;
+
+        Request(socket, Url(host, kApnVersionPath));
+        Receive(socket, body);
+
+        std::string_view answer = Trim(body);
+        size_t eq = answer.find('=');
+        std::string_view key = eq == std::string_view::npos ? std::string_view() : answer.substr(0, eq);
+        if (UpperAscii(key) != "VERSION")
+            Fail(kBadFormatText);
+        std::string_view value = answer.substr(eq + 1);
+        if (value.substr(0, programLength) != localProgram)
+            Fail(kOtherProgramVersionText);
+        // The character where the local string has its last "." is not looked at.
+        std::string_view serverApn = apnStart < value.size() ? value.substr(apnStart) : std::string_view();
+        if (serverApn <= std::string_view(localApn)) {
+            message = kNoUpdateNeededText;
+            socket.Close();
+            return true;
+        }
+        version = value;
+
+        socket.Close();
+        Request(socket, Url(host, kApnListPath));
+        if (takeList) {
+            Receive(socket, body);
+            apns = ParseApnList(body);
+        }
+        // Closing discards a list response that was not read.
+        socket.Close();
+        return true;
+    } catch (const std::exception& e) {
+        message = e.what();
+        return false;
+    }
+}
+
+void ReportFirstStart(std::string& error, std::string& body) {
+    ReportFirstStart(UpdateServerHost(), error, body);
+}
+
+void ReportFirstStart(std::string_view host, std::string& error, std::string& body) {
+    body.clear();
+    error.clear();
+    try {
+        TTCPBlockSocket socket;
+        PrepareSocket(socket);
+        std::string received;
+        Request(socket, Url(host, kFirstStartPath));
+        Receive(socket, received);
+        socket.Close();
+        body = std::move(received);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+}
+
+} // namespace sp

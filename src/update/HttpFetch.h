@@ -1,0 +1,50 @@
+#pragma once
+
+#include "update/BlockSocket.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace sp {
+
+// A minimal HTTP/1.0 client: one GET per TCP connection to port 80, no
+// proxy, TLS, redirects, chunked bodies, cookies or authentication.
+
+// Every wait for a status line, header line or body chunk gives up after
+// this much silence.
+inline constexpr int kFetchTimeoutMs = 15000;
+// Largest body ReadResponse accepts, with or without a declared length.
+inline constexpr size_t kMaxBodyLength = 16 * 1024 * 1024;
+
+// Error texts of the limits that keep a broken server from exhausting memory.
+inline constexpr std::string_view kLineTooLongText = "Header line longer than 65536 bytes";
+inline constexpr std::string_view kBodyTooLongText = "Response body longer than 16777216 bytes";
+
+// The wait used by ReadResponse; tests shorten it (ms <= 0 restores the default).
+void SetFetchTimeoutForTests(int ms);
+[[nodiscard]] int FetchTimeoutMs();
+
+// "http://host/path" -> "host".
+[[nodiscard]] std::string HostFromUrl(std::string_view url);
+
+// The six request lines for the URL, each ended by CR LF, the last empty.
+[[nodiscard]] std::string BuildGetRequest(std::string_view url);
+
+// Sends the request; on failure false with the socket's error text.
+[[nodiscard]] bool SendRequest(TBlockSocket& socket, std::string_view request, std::string& error);
+
+// Reads status line, headers and body; appends the body to `body` as
+// received. True when the whole body is there; else false and the reason
+// in `error` (the status after the first blank when it does not end in OK).
+[[nodiscard]] bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error);
+
+// Where a complete fetch stopped.
+enum class TFetchFailure { None, Connect, Send, Receive };
+
+// One complete fetch of the URL on port 80: connect, send, read, close.
+// The body receives the response body (emptied first); on failure the
+// error text is the socket's or ReadResponse's text, without prefix.
+[[nodiscard]] TFetchFailure FetchUrl(std::string_view url, std::string& body, std::string& error);
+
+} // namespace sp

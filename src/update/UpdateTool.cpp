@@ -1,0 +1,101 @@
+// skyportal-update: the APN update exchange from the command line, for the
+// operator's and the support service's checks of an update server.
+#include "update/ApnUpdate.h"
+#include "update/HttpFetch.h"
+
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+int Usage() {
+    std::cerr << "usage: skyportal-update --host HOST --version V [--take-list]\n"
+                 "       skyportal-update --host HOST --first\n"
+                 "       skyportal-update --fetch URL\n"
+                 "Without --host the server is $SKYPORTAL_UPDATE_HOST or "
+              << sp::kDefaultUpdateHost << "; port 80 always.\n";
+    return 2;
+}
+
+int RunUpdate(const std::string& host, std::string version, bool takeList) {
+    std::vector<std::string> apns{"internet"};
+    std::string message;
+    const bool ok = sp::UpdateAPNList(host, version, apns, message, takeList);
+    std::cout << "result: " << (ok ? "true" : "false") << '\n'
+              << "version: " << version << '\n'
+              << "message: " << message << '\n';
+    if (takeList)
+        for (const std::string& apn : apns)
+            std::cout << apn << '\n';
+    return ok ? 0 : 1;
+}
+
+int RunFirst(const std::string& host) {
+    std::string error;
+    std::string body;
+    sp::ReportFirstStart(host, error, body);
+    if (!body.empty()) {
+        std::cout << "body: " << body << '\n';
+        return 0;
+    }
+    std::cout << "error: " << error << '\n';
+    return error.empty() ? 0 : 1;
+}
+
+int RunFetch(std::string_view url) {
+    std::string body;
+    std::string error;
+    if (sp::FetchUrl(url, body, error) != sp::TFetchFailure::None) {
+        std::cerr << error << '\n';
+        return 1;
+    }
+    std::fwrite(body.data(), 1, body.size(), stdout);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::optional<std::string> host;
+    std::optional<std::string> version;
+    std::optional<std::string> fetchUrl;
+    bool takeList = false;
+    bool first = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= argc)
+                return std::nullopt;
+            return std::string(argv[++i]);
+        };
+        if (arg == "--host") {
+            if (!(host = value()))
+                return Usage();
+        } else if (arg == "--version") {
+            if (!(version = value()))
+                return Usage();
+        } else if (arg == "--fetch") {
+            if (!(fetchUrl = value()))
+                return Usage();
+        } else if (arg == "--take-list") {
+            takeList = true;
+        } else if (arg == "--first") {
+            first = true;
+        } else {
+            return Usage();
+        }
+    }
+    const int modes = int(version.has_value()) + int(first) + int(fetchUrl.has_value());
+    if (modes != 1 || (takeList && !version) || (fetchUrl && host))
+        return Usage();
+    if (fetchUrl)
+        return RunFetch(*fetchUrl);
+    const std::string server = host.value_or(sp::UpdateServerHost());
+    if (first)
+        return RunFirst(server);
+    return RunUpdate(server, *version, takeList);
+}
