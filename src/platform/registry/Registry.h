@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +17,9 @@ enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 
 // Per-key rights; inherited by every subkey that has no mark of its own.
 enum class RegAccess { Full, ReadOnly, None };
+
+// Why the last operation of a TRegistry failed (its "last error").
+enum class RegError { None, NotFound, AccessDenied, InvalidName, Storage };
 
 // Failed reads of a present value of the wrong type, failed writes (access
 // denied, storage error).
@@ -40,6 +44,8 @@ public:
 
     void SetRootKey(RegHive hive);
     [[nodiscard]] RegHive RootKey() const;
+    // "HKEY_LOCAL_MACHINE", "HKEY_DYN_DATA".
+    [[nodiscard]] static std::string HiveName(RegHive hive);
 
     // Opens for full access; with canCreate, missing keys are created. False
     // when the key is missing (and not created) or the caller has no write
@@ -49,23 +55,35 @@ public:
     bool OpenKeyReadOnly(std::string_view key);
     void CloseKey();
     [[nodiscard]] bool HasCurrentKey() const;
-    // Full path of the current key, e.g. "HKEY_LOCAL_MACHINE\Software\Zentora".
+    // Full path of the current key, e.g. "HKEY_LOCAL_MACHINE\Software\Zentora",
+    // in the stored spelling; empty when no key is open.
     [[nodiscard]] std::string CurrentPath() const;
 
+    // Without a current key, reads, enumerations and relative paths work on
+    // the root key; writes need an open key.
+
+    // True for a present key even when its rights forbid opening it.
     [[nodiscard]] bool KeyExists(std::string_view key);
     [[nodiscard]] bool ValueExists(std::string_view name);
     [[nodiscard]] std::optional<RegType> GetDataType(std::string_view name);
+    // Size of the data in bytes (REG_SZ with its terminating zero); -1 when
+    // the value is missing.
+    [[nodiscard]] int GetDataSize(std::string_view name);
 
-    // Missing value: empty text. Present value of another type: throws.
+    // Missing value: empty text. Present value of another type: throws. The
+    // text ends at the first zero byte, as a Windows string does.
     [[nodiscard]] std::string ReadString(std::string_view name);
     // Raw bytes of any value (REG_SZ without its terminating zero); missing: empty.
     [[nodiscard]] std::vector<uint8_t> ReadBinary(std::string_view name);
     // Copies at most bufSize bytes; returns the count copied; throws when the
-    // value is missing or larger than the buffer, as the VCL does.
+    // value is missing, not REG_BINARY or larger than the buffer, as the VCL
+    // does.
     int ReadBinaryData(std::string_view name, void* buffer, int bufSize);
+    // Throws when the value is missing or not REG_DWORD.
     [[nodiscard]] uint32_t ReadInteger(std::string_view name);
 
-    // Throw ERegistryException when no key is open for writing.
+    // Throw ERegistryException when no key is open for writing. A text is
+    // stored up to its first zero byte.
     void WriteString(std::string_view name, std::string_view value);
     void WriteBinaryData(std::string_view name, const void* data, int size);
     void WriteInteger(std::string_view name, uint32_t value);
@@ -81,6 +99,15 @@ public:
     // Marks a key's rights for the current user (how tests and demonstrations
     // make "no rights" situations). The key is created when missing.
     void SetAccess(std::string_view key, RegAccess access);
+    // Removes the key's own mark, so it inherits its parent's rights again.
+    // False when the key is missing.
+    bool ClearAccess(std::string_view key);
+
+    // Runs several writes as one transaction: either all of them are kept or,
+    // when writes throws, none. Other processes wait meanwhile, so keep it short.
+    void Atomically(const std::function<void()>& writes);
+
+    [[nodiscard]] RegError LastError() const;
 
 private:
     struct Impl;
