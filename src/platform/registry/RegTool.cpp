@@ -169,7 +169,12 @@ int Query(const Options& o, std::ostream& out) {
     if (o.value) {
         if (!reg.ValueExists(*o.value))
             Fail(kNotFound);
-        text += ValueLine(reg, *o.value) + "\n\n";
+        // Shown in its stored spelling, whatever the letter case asked for.
+        std::string name = *o.value;
+        for (const std::string& stored : reg.GetValueNames())
+            if (FoldName(stored) == FoldName(name))
+                name = stored;
+        text += ValueLine(reg, name) + "\n\n";
     } else {
         for (const std::string& name : reg.GetValueNames())
             text += ValueLine(reg, name) + "\n";
