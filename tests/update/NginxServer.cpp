@@ -121,8 +121,4 @@ void TNginxServer::Publish(std::string_view relativePath, std::string_view conte
     fs::rename(staging, target);
 }
 
-std::string TNginxServer::AccessLog() const {
-    return ReadAll(FPrefix / "logs" / "access.log");
-}
-
 } // namespace sptest

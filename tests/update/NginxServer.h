@@ -21,8 +21,6 @@ public:
     [[nodiscard]] const std::filesystem::path& Prefix() const { return FPrefix; }
     // Replaces a served file, e.g. Publish("apn/version", "VERSION=1.0.5\n").
     void Publish(std::string_view relativePath, std::string_view content) const;
-    // The access log so far.
-    [[nodiscard]] std::string AccessLog() const;
 
 private:
     std::string FAddress;

@@ -68,6 +68,10 @@ void TPeer::Close() {
     }
 }
 
+void TPeer::StopListening() {
+    FServer.StopListening();
+}
+
 TScriptedServer::TScriptedServer(std::string address, std::vector<Script> scripts)
     : FAddress(std::move(address)), FScripts(std::move(scripts)) {
     FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -90,7 +94,7 @@ TScriptedServer::~TScriptedServer() {
     (void)!::write(FStopPipe[1], &stop, 1);
     FThread.join();
     sp::TBlockSocket::SetReceiveHookForTests(nullptr);
-    ::close(FListen);
+    StopListening();
     ::close(FStopPipe[0]);
     ::close(FStopPipe[1]);
 }
@@ -114,6 +118,16 @@ void TScriptedServer::Run() {
         TPeer peer(fd, *this);
         if (!FScripts.empty())
             FScripts[std::min(index, FScripts.size() - 1)](peer);
+        if (FListen < 0)
+            return;
+    }
+}
+
+// Only on the server's thread, or after it has ended.
+void TScriptedServer::StopListening() {
+    if (FListen >= 0) {
+        ::close(FListen);
+        FListen = -1;
     }
 }
 

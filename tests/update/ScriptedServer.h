@@ -34,6 +34,8 @@ public:
     // Waits until the client closes its side (or the connection breaks).
     void WaitForClientClose();
     void Close();
+    // Closes the server's listening socket: later connections are refused.
+    void StopListening();
 
 private:
     int FFd;
@@ -65,6 +67,7 @@ private:
     void CountSent(size_t bytes);
     void WaitTaken();
     void CountReceived(size_t bytes);
+    void StopListening();
 
     std::string FAddress;
     std::vector<Script> FScripts;
