@@ -1,5 +1,6 @@
 #include "ras/TRasThread.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/system/WindowMessages.h"
@@ -16,6 +17,25 @@ thread_local int tlsLastRounds = 0;
 constexpr int kHangUpRounds = 121;
 constexpr int kHangUpAttempts = 21;
 
+// One round: ends early when the worker is done. A thread that handles
+// window messages keeps handling them within the round too, so a worker
+// sending to one of its windows is not held for the rest of the round.
+void WaitOneRound(TRasCallState& state)
+{
+    const auto round = RasRoundLength();
+    if (!ThreadHandlesMessages()) {
+        state.DoneEvent.WaitFor(round);
+        return;
+    }
+    const auto end = std::chrono::steady_clock::now() + round;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || state.DoneEvent.WaitFor(std::min(left, std::chrono::milliseconds(5))))
+            return;
+        ProcessMessages();
+    }
+}
+
 // Waits up to `rounds` rounds for the worker, processing the calling thread's
 // messages before each; true when the worker was seen done.
 bool WaitRounds(TRasCallState& state, int rounds)
@@ -29,7 +49,7 @@ bool WaitRounds(TRasCallState& state, int rounds)
             break;
         }
         ++started;
-        state.DoneEvent.WaitFor(RasRoundLength());
+        WaitOneRound(state);
     }
     tlsLastRounds = started;
     return done;

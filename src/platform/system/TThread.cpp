@@ -78,10 +78,21 @@ bool TThread::Finished() const
     return finished_;
 }
 
+bool TThread::PausedAtSafePoint() const
+{
+    std::lock_guard lk(m_);
+    return paused_;
+}
+
 void TThread::CheckSuspended()
 {
     std::unique_lock lk(m_);
+    if (!suspendRequested_ || Terminated())
+        return;
+    paused_ = true;
+    cv_.notify_all();
     cv_.wait(lk, [this] { return !suspendRequested_ || Terminated(); });
+    paused_ = false;
 }
 
 int32_t TThread::WaitFor()

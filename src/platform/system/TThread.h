@@ -43,6 +43,9 @@ public:
     // Terminate() lets it go on.
     void Suspend();
     [[nodiscard]] bool Suspended() const;
+    // True while the body is held at a safe point; then it touches nothing
+    // the owner may change.
+    [[nodiscard]] bool PausedAtSafePoint() const;
 
     void Terminate();
     [[nodiscard]] bool Terminated() const;
@@ -75,6 +78,7 @@ private:
     bool started_ = false;
     bool finished_ = false;
     bool suspendRequested_ = false;
+    bool paused_ = false;
     std::atomic<bool> terminated_{false};
     std::atomic<int32_t> returnValue_{0};
 };
