@@ -1,0 +1,64 @@
+#include "RasTestRoot.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "log/EventLog.h"
+#include "platform/base/CommandLine.h"
+#include "platform/base/Cp1251.h"
+#include "platform/base/MachineRoot.h"
+#include "platform/rasapi/RasLibrary.h"
+#include "ras/RasGlobals.h"
+
+RasTestRoot::RasTestRoot(int version, bool nt, std::vector<std::string> args)
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "sp-ras-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    root_ = tmpl;
+    ::setenv("SKYPORTAL_ROOT", root_.c_str(), 1);
+    sp::MachineVersion v;
+    v.major = version / 100;
+    v.minor = version % 100;
+    v.nt = nt;
+    sp::WriteMachineVersion(v);
+    args.insert(args.begin(), "test_ras");
+    sp::SetCommandLine(args);
+    sp::SetLogFolder(root_);
+    sp::InitRasGlobals();
+}
+
+RasTestRoot::~RasTestRoot()
+{
+    StopService();
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+void RasTestRoot::StopService()
+{
+    const char* bin = std::getenv("SKYPORTAL_BIN_DIR");
+    const std::string dir = bin ? bin : std::filesystem::path(sp::ProgramFile()).parent_path().string();
+    const std::string cmd = "SKYPORTAL_ROOT='" + root_.string() + "' '" + dir + "/rasctl' service stop >/dev/null 2>&1";
+    if (std::filesystem::exists(root_ / "run"))
+        (void)std::system(cmd.c_str());
+}
+
+std::vector<std::string> RasTestRoot::LogLines() const
+{
+    std::vector<std::string> lines;
+    std::ifstream f(sp::LogFilePath(), std::ios::binary);
+    std::string line;
+    while (std::getline(f, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(sp::Cp1251ToUtf8(line));
+    }
+    return lines;
+}
+
+bool ServiceBuilt()
+{
+    return std::filesystem::exists(sp::RasLibraryPath());
+}
