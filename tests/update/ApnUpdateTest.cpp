@@ -139,6 +139,27 @@ TEST_F(OperatorServer, ShippedSampleFilesAreAValidExchange) {
     EXPECT_FALSE(r.apns.empty());
 }
 
+TEST_F(OperatorServer, PublishedListReachesTheProgram) {
+    const fs::path listFile = server->Prefix() / "new-list.txt";
+    {
+        std::FILE* f = std::fopen(listFile.c_str(), "w");
+        std::fputs("  internet.new \n\nwap.new\n", f);
+        std::fclose(f);
+    }
+    const std::string publish = std::string(SKYPORTAL_SOURCE_DIR) + "/server/publish-apn-list " +
+                                (server->Prefix() / "www").string() + " ";
+    ASSERT_EQ(std::system((publish + "1.0.6 " + listFile.string() + " >/dev/null").c_str()), 0);
+    auto r = Update(Host(), "1.0.5", true);
+    EXPECT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.version, "1.0.6");
+    EXPECT_EQ(r.apns, (std::vector<std::string>{"internet.new", "wap.new"}));
+
+    // 10 after 6 would never be taken by the program: the script refuses it.
+    EXPECT_NE(std::system((publish + "1.0.10 " + listFile.string() + " 2>/dev/null").c_str()), 0);
+    r = Update(Host(), "1.0.6", true);
+    EXPECT_EQ(r.message, "Обновление списка APN не требуется");
+}
+
 TEST_F(OperatorServer, MissingResourceGivesItsStatus) {
     fs::remove(server->Prefix() / "www/apn/version");
     auto r = Update(Host(), "1.0.0", true);
