@@ -90,6 +90,9 @@ inline constexpr UINT WM_RASDIALEVENT = 0xCCCD;
 // Notifier type 0 of RasDialA: called on a thread of the library for every
 // state report; dwError != 0 reports a failure at that state.
 typedef void (*RASDIALFUNC)(UINT unMsg, RASCONNSTATE rasconnstate, DWORD dwError);
+// Notifier type 1: the same with the connection handle and an extended error.
+typedef void (*RASDIALFUNC1)(HRASCONN hrasconn, UINT unMsg, RASCONNSTATE rasconnstate, DWORD dwError,
+                             DWORD dwExtendedError);
 
 // ---------------------------------------------------------------- entry options
 inline constexpr DWORD RASEO_UseCountryAndAreaCodes = 0x00000001;
@@ -158,6 +161,8 @@ inline constexpr DWORD SUCCESS = 0;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 
 inline constexpr DWORD RASBASE = 600;
 inline constexpr DWORD PENDING = 600;

@@ -1,0 +1,166 @@
+#include "platform/rasapi/RasClient.h"
+
+#include "platform/base/MachineRoot.h"
+#include "platform/rasapi/ras.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace sp::ras {
+
+namespace {
+
+std::mutex g_poolMutex;
+std::vector<int> g_pool;
+
+std::string DaemonPath()
+{
+    if (const char* env = std::getenv("SKYPORTAL_RASMAN"); env && *env)
+        return env;
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&RasDialA), &info) != 0 && info.dli_fname) {
+        std::error_code ec;
+        const auto lib = std::filesystem::canonical(info.dli_fname, ec);
+        if (!ec)
+            return (lib.parent_path() / "rasman").string();
+    }
+    return "rasman";
+}
+
+bool Stale(int fd)
+{
+    // A pooled connection that is readable or hung up belongs to a daemon
+    // that has gone (replies never arrive unasked).
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) != 0;
+}
+
+// Double fork: the daemon belongs to no client and lives in a session of its
+// own, so connections outlive the program that dialled them.
+bool Spawn(const std::string& exe)
+{
+    const std::string log = (MachineRunDir() / "rasman.log").string();
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        ::setsid();
+        if (::fork() != 0)
+            ::_exit(0);
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (devnull >= 0)
+            ::dup2(devnull, 0);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        ::close_range(3, ~0U, 0);
+        ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return true;
+}
+
+} // namespace
+
+bool StartService()
+{
+    if (const int fd = ConnectToService(); fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    // One starter at a time per machine root.
+    const int lock = ::open(StartLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return false;
+    ::flock(lock, LOCK_EX);
+    bool ok = false;
+    if (const int fd = ConnectToService(); fd >= 0) {
+        ::close(fd);
+        ok = true;
+    } else if (Spawn(DaemonPath())) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!ok && std::chrono::steady_clock::now() < deadline) {
+            if (const int c = ConnectToService(); c >= 0) {
+                ::close(c);
+                ok = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+    }
+    ::close(lock);
+    return ok;
+}
+
+RasClient& RasClient::Instance()
+{
+    static RasClient client;
+    return client;
+}
+
+int RasClient::ConnectOrStart()
+{
+    int fd = ConnectToService();
+    if (fd >= 0)
+        return fd;
+    if (!StartService())
+        return -1;
+    return ConnectToService();
+}
+
+int RasClient::Open() { return ConnectOrStart(); }
+
+int RasClient::Acquire()
+{
+    {
+        std::lock_guard lock(g_poolMutex);
+        while (!g_pool.empty()) {
+            const int fd = g_pool.back();
+            g_pool.pop_back();
+            if (!Stale(fd))
+                return fd;
+            ::close(fd);
+        }
+    }
+    return ConnectOrStart();
+}
+
+void RasClient::Release(int fd)
+{
+    std::lock_guard lock(g_poolMutex);
+    if (g_pool.size() < 8)
+        g_pool.push_back(fd);
+    else
+        ::close(fd);
+}
+
+bool RasClient::Call(Msg type, const std::string& payload, Frame& reply)
+{
+    const int fd = Acquire();
+    if (fd < 0)
+        return false;
+    if (!SendFrame(fd, type, payload) || !RecvFrame(fd, reply) || reply.type != Msg::Reply) {
+        ::close(fd);
+        return false;
+    }
+    Release(fd);
+    return true;
+}
+
+} // namespace sp::ras

@@ -1,0 +1,114 @@
+#pragma once
+
+// The framed protocol between the client library, rasctl and the rasman
+// daemon over the Unix socket. A frame is a 12-byte header (magic, message
+// type, payload length; little-endian 32-bit each) and the payload. Payloads
+// are sequences of 32-bit numbers and length-prefixed byte strings.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sp::ras {
+
+inline constexpr uint32_t kFrameMagic = 0x31534152; // "RAS1"
+inline constexpr uint32_t kFrameHeaderSize = 12;
+inline constexpr uint32_t kMaxPayload = 1u << 20;
+
+enum class Msg : uint32_t {
+    Reply = 1,
+    Report = 2, // dial state report: state, error
+    // remote access calls
+    Ping = 10,
+    EnumDevices = 11,
+    EnumEntries = 12,
+    EnumConnections = 13,
+    GetEntry = 14,
+    SetEntry = 15,
+    DeleteEntry = 16,
+    GetDialParams = 17,
+    SetDialParams = 18,
+    Dial = 19,
+    HangUp = 20,
+    GetStatus = 21,
+    GetStatistics = 22,
+    // control (answered even while frozen)
+    CtlList = 40,
+    CtlDrop = 41,
+    CtlTraffic = 42,
+    CtlFreeze = 43,
+    CtlThaw = 44,
+    CtlStop = 45,
+    CtlReload = 46,
+};
+
+[[nodiscard]] bool IsControl(Msg m);
+
+struct Frame {
+    Msg type = Msg::Reply;
+    std::string payload;
+};
+
+[[nodiscard]] std::string EncodeFrame(Msg type, std::string_view payload);
+
+// Incremental decoder for a byte stream. Malformed input (bad magic, a
+// payload over kMaxPayload) puts it in the failed state for good; the peer is
+// then told and dropped.
+class FrameDecoder {
+public:
+    void Feed(const char* data, size_t size);
+    // The next complete frame, if any.
+    [[nodiscard]] std::optional<Frame> Next();
+    [[nodiscard]] bool Failed() const { return failed_; }
+    [[nodiscard]] size_t Buffered() const { return buffer_.size() - pos_; }
+
+private:
+    std::string buffer_;
+    size_t pos_ = 0;
+    bool failed_ = false;
+};
+
+class Writer {
+public:
+    Writer& U32(uint32_t v);
+    Writer& Str(std::string_view s);
+    // A string that may be absent (a NULL pointer on the caller's side).
+    Writer& OptStr(const char* s);
+    [[nodiscard]] const std::string& Data() const { return data_; }
+
+private:
+    std::string data_;
+};
+
+// Reads what a Writer wrote; any read past the end or a length beyond the
+// remaining bytes sets the failed flag and yields zero or empty values.
+class Reader {
+public:
+    explicit Reader(std::string_view data) : data_(data) {}
+    uint32_t U32();
+    std::string Str();
+    std::optional<std::string> OptStr();
+    [[nodiscard]] bool Failed() const { return failed_; }
+    [[nodiscard]] bool AtEnd() const { return pos_ == data_.size(); }
+
+private:
+    std::string_view data_;
+    size_t pos_ = 0;
+    bool failed_ = false;
+};
+
+// Blocking helpers on a connected socket; false when the peer is gone.
+bool SendFrame(int fd, Msg type, std::string_view payload);
+bool RecvFrame(int fd, Frame& out);
+
+// <run dir>/rasman.sock, rasman.pid, rasman.lock
+[[nodiscard]] std::string SocketPath();
+[[nodiscard]] std::string PidPath();
+[[nodiscard]] std::string StartLockPath();
+
+// Connects to the daemon of this machine root; -1 when nobody answers.
+[[nodiscard]] int ConnectToService();
+
+} // namespace sp::ras

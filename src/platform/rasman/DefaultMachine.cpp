@@ -1,0 +1,147 @@
+#include "platform/rasman/DefaultMachine.h"
+
+#include "platform/base/IniFile.h"
+#include "platform/rasman/Devices.h"
+#include "platform/rasman/NetworkConfig.h"
+#include "platform/registry/Registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace sp::ras {
+
+namespace {
+
+struct DefaultModem {
+    const char* name;
+    const char* port;
+};
+constexpr DefaultModem kModems[] = {{"USB GPRS Modem", "COM3"}, {"Bluetooth Phone Modem", "COM4"}};
+
+// Serialises first-start seeding between processes of one machine root.
+class FileLock {
+public:
+    explicit FileLock(const std::filesystem::path& p) : fd_(::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+const char* DefaultNetworkIni()
+{
+    return "; The simulated GPRS network of this machine. One section per device, named\n"
+           "; like the device; [Service] holds the service settings and the defaults of\n"
+           "; every device section.\n"
+           "[Service]\n"
+           "StartDelayMs=0\n"
+           "Disabled=0\n"
+           "StateDelayMs=300\n"
+           "\n"
+           "[Devices]\n"
+           "Device1=vpn,WAN Miniport (PPTP)\n"
+           "\n"
+           "[USB GPRS Modem]\n"
+           "APN=internet\n"
+           "Numbers=*99***1#,*99#\n"
+           "RxRate=4000\n"
+           "TxRate=1000\n"
+           "Traffic=steady\n"
+           "\n"
+           "[Bluetooth Phone Modem]\n"
+           "APN=internet\n"
+           "Numbers=*99#\n"
+           "WrongNumberError=678\n"
+           "RxRate=2000\n"
+           "TxRate=500\n"
+           "Traffic=bursty\n"
+           "\n"
+           "[WAN Miniport (PPTP)]\n"
+           "WrongApnError=734\n";
+}
+
+void SeedDefaultModems(TRegistry& reg, const MachineVersion& v)
+{
+    NetworkConfig none;
+    const std::vector<Device> present = EnumDevices(reg, v, none);
+    reg.SetRootKey(RegHive::LocalMachine);
+    for (const DefaultModem& m : kModems) {
+        bool found = false;
+        for (const Device& d : present)
+            found = found || d.name == m.name;
+        if (found)
+            continue;
+        // the first free four-digit subkey, as the class installer numbers them
+        const std::string base = v.nt ? kNtModemClassKey : k9xModemEnumKey;
+        std::string sub;
+        for (int i = 0; i < 10000; ++i) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "%04d", i);
+            if (!reg.KeyExists(base + "\\" + buf)) {
+                sub = buf;
+                break;
+            }
+        }
+        if (!reg.OpenKey(base + "\\" + sub, true))
+            continue;
+        reg.WriteString("FriendlyName", m.name);
+        if (v.nt) {
+            reg.WriteString("AttachedTo", m.port);
+            reg.WriteString("UserInit", "");
+        } else {
+            const std::string driver = "Modem\\" + sub;
+            reg.WriteString("Driver", driver);
+            if (reg.OpenKey(std::string(k9xDriverClassKey) + driver, true)) {
+                reg.WriteString("AttachedTo", m.port);
+                reg.WriteString("UserInit", "");
+            }
+        }
+        reg.CloseKey();
+    }
+}
+
+bool EnsureDefaultMachine()
+{
+    const std::filesystem::path ini = NetworkConfig::Path();
+    if (std::filesystem::exists(ini))
+        return false;
+    FileLock lock(MachineRunDir() / "seed.lock");
+    if (std::filesystem::exists(ini))
+        return false;
+    try {
+        TRegistry reg;
+        SeedDefaultModems(reg, ReadMachineVersion());
+    } catch (const std::exception&) {
+        // a registry that cannot be written: the machine simply has no modems
+    }
+    IniFile text = IniFile::Parse(DefaultNetworkIni());
+    (void)text;
+    // Written as shipped (with its comments), atomically.
+    const std::filesystem::path tmp = ini.string() + ".tmp";
+    if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
+        std::fputs(DefaultNetworkIni(), f);
+        std::fflush(f);
+        ::fsync(::fileno(f));
+        std::fclose(f);
+        std::error_code ec;
+        std::filesystem::rename(tmp, ini, ec);
+    }
+    return true;
+}
+
+} // namespace sp::ras

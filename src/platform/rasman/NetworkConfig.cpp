@@ -1,0 +1,113 @@
+#include "platform/rasman/NetworkConfig.h"
+
+#include "platform/base/IniFile.h"
+#include "platform/base/MachineRoot.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace sp::ras {
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string Trim(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return std::string(s);
+}
+
+std::vector<std::string> List(std::string_view s)
+{
+    std::vector<std::string> out;
+    while (!s.empty()) {
+        const auto comma = s.find(',');
+        std::string item = Trim(s.substr(0, comma));
+        if (!item.empty())
+            out.push_back(item);
+        if (comma == std::string_view::npos)
+            break;
+        s.remove_prefix(comma + 1);
+    }
+    return out;
+}
+
+uint32_t U32(const IniFile& ini, std::string_view section, std::string_view key, uint32_t fallback)
+{
+    const int v = ini.GetInt(section, key, static_cast<int>(fallback));
+    return v < 0 ? fallback : static_cast<uint32_t>(v);
+}
+
+DeviceBehaviour ReadBehaviour(const IniFile& ini, std::string_view section, const DeviceBehaviour& base)
+{
+    DeviceBehaviour b = base;
+    if (auto v = ini.Get(section, "APN"))
+        b.apns = List(*v);
+    if (auto v = ini.Get(section, "Numbers"))
+        b.numbers = List(*v);
+    b.user = ini.Get(section, "User").value_or(b.user);
+    b.password = ini.Get(section, "Password").value_or(b.password);
+    b.stateDelayMs = U32(ini, section, "StateDelayMs", b.stateDelayMs);
+    b.wrongApnError = U32(ini, section, "WrongApnError", b.wrongApnError);
+    b.wrongNumberError = U32(ini, section, "WrongNumberError", b.wrongNumberError);
+    b.authError = U32(ini, section, "AuthError", b.authError);
+    b.failError = U32(ini, section, "FailError", b.failError);
+    b.failState = U32(ini, section, "FailState", b.failState);
+    b.failAttempts = ini.GetInt(section, "FailAttempts", static_cast<int>(b.failAttempts));
+    b.neverAnswers = ini.GetInt(section, "NeverAnswers", b.neverAnswers ? 1 : 0) != 0;
+    b.dropAfterSec = U32(ini, section, "DropAfterSec", b.dropAfterSec);
+    b.dropError = U32(ini, section, "DropError", b.dropError);
+    b.rxRate = U32(ini, section, "RxRate", b.rxRate);
+    b.txRate = U32(ini, section, "TxRate", b.txRate);
+    if (auto v = ini.Get(section, "Traffic"))
+        b.bursty = EqualsNoCase(*v, "bursty");
+    b.bps = U32(ini, section, "Bps", b.bps);
+    return b;
+}
+
+} // namespace
+
+std::filesystem::path NetworkConfig::Path() { return MachineRoot() / "network.ini"; }
+
+NetworkConfig NetworkConfig::Load(const std::filesystem::path& path)
+{
+    const IniFile ini = IniFile::Load(path);
+    NetworkConfig c;
+    c.startDelayMs = U32(ini, "Service", "StartDelayMs", 0);
+    c.disabled = ini.GetInt("Service", "Disabled", 0) != 0;
+    c.tickMs = std::max<uint32_t>(10, U32(ini, "Service", "TickMs", 1000));
+    c.defaults = ReadBehaviour(ini, "Service", DeviceBehaviour{});
+    if (const IniFile::Section* d = ini.Find("Devices")) {
+        for (const IniFile::Entry& e : d->entries) {
+            // DeviceN=type,name
+            const auto comma = e.value.find(',');
+            if (comma == std::string::npos)
+                continue;
+            ExtraDevice x{Trim(e.value.substr(0, comma)), Trim(e.value.substr(comma + 1))};
+            if (!x.type.empty() && !x.name.empty())
+                c.extraDevices.push_back(std::move(x));
+        }
+    }
+    for (const std::string& s : ini.SectionNames()) {
+        if (EqualsNoCase(s, "Service") || EqualsNoCase(s, "Devices"))
+            continue;
+        c.devices[Lower(s)] = ReadBehaviour(ini, s, c.defaults);
+    }
+    return c;
+}
+
+const DeviceBehaviour& NetworkConfig::For(const std::string& deviceName) const
+{
+    const auto it = devices.find(Lower(deviceName));
+    return it == devices.end() ? defaults : it->second;
+}
+
+} // namespace sp::ras

@@ -1,0 +1,275 @@
+#include "platform/rasman/RasCtl.h"
+
+#include "platform/base/MachineRoot.h"
+#include "platform/rasapi/RasErrorText.h"
+#include "platform/rasapi/RasProtocol.h"
+#include "platform/rasman/DefaultMachine.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace sp::ras {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: rasctl devices | entries | connections\n"
+    "       rasctl drop HANDLE|all\n"
+    "       rasctl traffic HANDLE RX TX      (bytes per second)\n"
+    "       rasctl service start|stop|freeze|thaw\n"
+    "       rasctl reload\n";
+
+struct Listing {
+    bool frozen = false;
+    struct Dev { std::string type, name; };
+    struct Ent { std::string name, device, number; };
+    struct Conn { uint32_t handle; std::string entry, device; uint32_t state, error, rx, tx; };
+    std::vector<Dev> devices;
+    std::vector<Ent> entries;
+    std::vector<Conn> connections;
+};
+
+// The daemon lies beside rasctl (both are installed together).
+std::string DaemonPath()
+{
+    if (const char* env = std::getenv("SKYPORTAL_RASMAN"); env && *env)
+        return env;
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("rasman") : (self.parent_path() / "rasman").string();
+}
+
+bool Start()
+{
+    if (const int fd = ConnectToService(); fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    const int lock = ::open(StartLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return false;
+    ::flock(lock, LOCK_EX);
+    bool ok = false;
+    if (const int fd = ConnectToService(); fd >= 0) {
+        ::close(fd);
+        ok = true;
+    } else {
+        const std::string exe = DaemonPath();
+        const std::string log = (MachineRunDir() / "rasman.log").string();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setsid();
+            if (::fork() != 0)
+                ::_exit(0);
+            const int devnull = ::open("/dev/null", O_RDONLY);
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (devnull >= 0)
+                ::dup2(devnull, 0);
+            if (out >= 0) {
+                ::dup2(out, 1);
+                ::dup2(out, 2);
+            }
+            ::close_range(3, ~0U, 0);
+            ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (child > 0) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!ok && std::chrono::steady_clock::now() < deadline) {
+                if (const int probe = ConnectToService(); probe >= 0) {
+                    ::close(probe);
+                    ok = true;
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+        }
+    }
+    ::close(lock);
+    return ok;
+}
+
+// One control request; the daemon is started when it is not running.
+bool Ask(Msg type, const std::string& payload, Frame& reply, uint32_t& code, std::ostream& err, bool start = true)
+{
+    int fd = ConnectToService();
+    if (fd < 0 && start && Start())
+        fd = ConnectToService();
+    if (fd < 0) {
+        err << "rasctl: the remote access service does not answer\n";
+        return false;
+    }
+    const bool ok = SendFrame(fd, type, payload) && RecvFrame(fd, reply);
+    ::close(fd);
+    if (!ok) {
+        err << "rasctl: the remote access service went away\n";
+        return false;
+    }
+    Reader r(reply.payload);
+    code = r.U32();
+    return !r.Failed();
+}
+
+bool List(Listing& l, std::ostream& err)
+{
+    Frame reply;
+    uint32_t code = 0;
+    if (!Ask(Msg::CtlList, "", reply, code, err))
+        return false;
+    Reader r(reply.payload);
+    r.U32();
+    l.frozen = r.U32() != 0;
+    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
+        Listing::Dev d;
+        d.type = r.Str();
+        d.name = r.Str();
+        l.devices.push_back(d);
+    }
+    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
+        Listing::Ent e;
+        e.name = r.Str();
+        e.device = r.Str();
+        e.number = r.Str();
+        l.entries.push_back(e);
+    }
+    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
+        Listing::Conn c{};
+        c.handle = r.U32();
+        c.entry = r.Str();
+        c.device = r.Str();
+        c.state = r.U32();
+        c.error = r.U32();
+        c.rx = r.U32();
+        c.tx = r.U32();
+        l.connections.push_back(c);
+    }
+    if (r.Failed()) {
+        err << "rasctl: malformed answer\n";
+        return false;
+    }
+    return true;
+}
+
+bool ParseU32(const std::string& s, uint32_t& v)
+{
+    try {
+        size_t used = 0;
+        const unsigned long long x = std::stoull(s, &used, 0);
+        if (used != s.size() || x > 0xFFFFFFFFull)
+            return false;
+        v = static_cast<uint32_t>(x);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int Result(uint32_t code, std::ostream& err)
+{
+    if (code == 0)
+        return 0;
+    err << "rasctl: " << code << " " << ErrorText(code) << "\n";
+    return 1;
+}
+
+} // namespace
+
+int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty()) {
+        err << kUsage;
+        return 2;
+    }
+    // A fresh machine root gets its default machine first.
+    EnsureDefaultMachine();
+    const std::string& cmd = args[0];
+    Frame reply;
+    uint32_t code = 0;
+    if (cmd == "devices" || cmd == "entries" || cmd == "connections") {
+        Listing l;
+        if (!List(l, err))
+            return 1;
+        if (cmd == "devices") {
+            for (const auto& d : l.devices)
+                out << d.type << "\t" << d.name << "\n";
+        } else if (cmd == "entries") {
+            for (const auto& e : l.entries)
+                out << e.name << "\t" << e.device << "\t" << e.number << "\n";
+        } else {
+            for (const auto& c : l.connections) {
+                out << c.handle << "\t" << c.entry << "\t" << c.device << "\t" << c.state;
+                if (c.error != 0)
+                    out << "/" << c.error;
+                out << "\t" << c.rx << "\t" << c.tx << "\n";
+            }
+        }
+        return 0;
+    }
+    if (cmd == "drop" && args.size() == 2) {
+        uint32_t h = 0;
+        if (args[1] != "all" && (!ParseU32(args[1], h) || h == 0)) {
+            err << kUsage;
+            return 2;
+        }
+        if (!Ask(Msg::CtlDrop, Writer().U32(h).Data(), reply, code, err))
+            return 1;
+        return Result(code, err);
+    }
+    if (cmd == "traffic" && args.size() == 4) {
+        uint32_t h = 0, rx = 0, tx = 0;
+        if (!ParseU32(args[1], h) || !ParseU32(args[2], rx) || !ParseU32(args[3], tx)) {
+            err << kUsage;
+            return 2;
+        }
+        if (!Ask(Msg::CtlTraffic, Writer().U32(h).U32(rx).U32(tx).Data(), reply, code, err))
+            return 1;
+        return Result(code, err);
+    }
+    if (cmd == "reload" && args.size() == 1) {
+        if (!Ask(Msg::CtlReload, "", reply, code, err))
+            return 1;
+        return Result(code, err);
+    }
+    if (cmd == "service" && args.size() == 2) {
+        const std::string& what = args[1];
+        if (what == "start")
+            return Start() ? 0 : Result(711, err);
+        if (what == "stop") {
+            const int fd = ConnectToService();
+            if (fd < 0)
+                return 0; // not running
+            const bool sent = SendFrame(fd, Msg::CtlStop, "") && RecvFrame(fd, reply);
+            ::close(fd);
+            // Wait until the socket is gone, so a following start finds no old daemon.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (std::chrono::steady_clock::now() < deadline) {
+                const int probe = ConnectToService();
+                if (probe < 0)
+                    return 0;
+                ::close(probe);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            (void)sent;
+            err << "rasctl: the remote access service did not stop\n";
+            return 1;
+        }
+        if (what == "freeze" || what == "thaw") {
+            if (!Ask(what == "freeze" ? Msg::CtlFreeze : Msg::CtlThaw, "", reply, code, err))
+                return 1;
+            return Result(code, err);
+        }
+    }
+    err << kUsage;
+    return 2;
+}
+
+} // namespace sp::ras

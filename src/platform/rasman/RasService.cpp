@@ -1,0 +1,825 @@
+#include "platform/rasman/RasService.h"
+
+#include "platform/base/Cp1251.h"
+#include "platform/base/IniFile.h"
+#include "platform/rasman/Devices.h"
+#include "platform/rasman/EntryFields.h"
+#include "platform/rasman/RecordSizes.h"
+#include "platform/registry/Registry.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+namespace sp::ras {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The states a modem dial passes, in the order the platform reports them.
+constexpr std::array<uint32_t, 11> kDialStates = {
+    RASCS_OpenPort,      RASCS_PortOpened, RASCS_ConnectDevice,   RASCS_DeviceConnected,
+    RASCS_AllDevicesConnected, RASCS_Authenticate, RASCS_AuthNotify, RASCS_Authenticated,
+    RASCS_AuthProject,   RASCS_Projected,  RASCS_Connected};
+
+constexpr const char* kAdapterKey = "\\PerfStats\\StatData";
+constexpr const char* kAdapterRx = "Dial-Up Adapter\\TotalBytesRecvd";
+constexpr const char* kAdapterTx = "Dial-Up Adapter\\TotalBytesXmit";
+
+std::string Reply(uint32_t code) { return Writer().U32(code).Data(); }
+
+std::filesystem::file_time_type MTime(const std::filesystem::path& p)
+{
+    std::error_code ec;
+    const auto t = std::filesystem::last_write_time(p, ec);
+    return ec ? std::filesystem::file_time_type{} : t;
+}
+
+template <typename T>
+std::string Bytes(const T& record, uint32_t size)
+{
+    return std::string(reinterpret_cast<const char*>(&record), std::min<size_t>(size, sizeof(T)));
+}
+
+bool SameText(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
+
+bool Contains(const std::vector<std::string>& list, std::string_view v, bool ignoreCase)
+{
+    return std::any_of(list.begin(), list.end(),
+                       [&](const std::string& s) { return ignoreCase ? SameText(s, v) : s == v; });
+}
+
+// Mean 1: a bursty link alternates idle, slow and fast seconds.
+double BurstFactor(uint32_t handle, int64_t second)
+{
+    uint64_t h = (uint64_t(handle) << 32) ^ uint64_t(second);
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    constexpr double kFactors[4] = {0.0, 0.5, 1.0, 2.5};
+    return kFactors[h % 4];
+}
+
+} // namespace
+
+struct RasService::Connection {
+    HRASCONN handle = 0;
+    std::string entry;      // as the phonebook spells it
+    std::string deviceType; // record text (code page 1251)
+    std::string deviceName;
+    std::string phone;
+    std::string apn;
+    std::string user;
+    std::string password;
+    RASGUID guid{};
+    DeviceBehaviour net;
+    uint32_t state = RASCS_OpenPort;
+    uint32_t error = 0;
+    bool dialling = true;
+    bool connected = false;
+    bool dropped = false;
+    size_t step = 0;
+    Clock::time_point due{};
+    int channel = -1;
+    uint32_t failError = 0;   // injected failure of this dial
+    uint32_t startError = 0;  // device missing or busy
+    Clock::time_point connectedAt{};
+    Clock::time_point counted{};
+    Clock::time_point dropAt = Clock::time_point::max();
+    double rx = 0; // bytes, fractional between samples
+    double tx = 0;
+    uint32_t rxRate = 0;
+    uint32_t txRate = 0;
+};
+
+RasService::RasService(DialChannels& channels) : channels_(channels), phonebook_(Phonebook::DefaultPath())
+{
+    // Handles of an earlier run must not name connections of this one.
+    nextHandle_ = (static_cast<uint32_t>(std::time(nullptr)) * 2654435761u ^ static_cast<uint32_t>(::getpid()))
+        & 0x3FFFFF00u;
+    nextHandle_ |= 0x10000u;
+    Reload();
+}
+
+RasService::~RasService() = default;
+
+void RasService::Reload()
+{
+    version_ = ReadMachineVersion();
+    machineIniTime_ = MTime(MachineRoot() / "machine.ini");
+    net_ = NetworkConfig::Load(NetworkConfig::Path());
+    phonebook_.Load();
+    phonebookTime_ = MTime(Phonebook::DefaultPath());
+    failuresUsed_.clear();
+    if (!version_.nt) {
+        try {
+            TRegistry& reg = Registry();
+            reg.SetRootKey(RegHive::DynData);
+            if (reg.OpenKeyReadOnly(kAdapterKey)) {
+                auto read = [&](const char* name) {
+                    uint64_t v = 0;
+                    const std::vector<uint8_t> b = reg.ReadBinary(name);
+                    for (size_t i = 0; i < b.size() && i < 4; ++i)
+                        v |= uint64_t(b[i]) << (8 * i);
+                    return v;
+                };
+                adapterRx_ = std::max(adapterRx_, read(kAdapterRx));
+                adapterTx_ = std::max(adapterTx_, read(kAdapterTx));
+                reg.CloseKey();
+            }
+        } catch (const std::exception&) {
+        }
+        adapterDirty_ = true;
+    }
+}
+
+void RasService::Refresh()
+{
+    if (MTime(MachineRoot() / "machine.ini") != machineIniTime_) {
+        version_ = ReadMachineVersion();
+        machineIniTime_ = MTime(MachineRoot() / "machine.ini");
+    }
+    if (MTime(Phonebook::DefaultPath()) != phonebookTime_) {
+        phonebook_.Load();
+        phonebookTime_ = MTime(Phonebook::DefaultPath());
+    }
+}
+
+TRegistry& RasService::Registry()
+{
+    if (!registry_)
+        registry_ = std::make_unique<TRegistry>();
+    return *registry_;
+}
+
+bool RasService::SavePhonebook()
+{
+    const bool ok = phonebook_.Save();
+    phonebookTime_ = MTime(Phonebook::DefaultPath());
+    return ok;
+}
+
+bool RasService::PhonebookOk(const std::optional<std::string>& phonebook) const
+{
+    if (!phonebook || phonebook->empty())
+        return true;
+    return SameText(*phonebook, Phonebook::DefaultWindowsPath())
+        || WindowsPathToHost(*phonebook) == Phonebook::DefaultPath();
+}
+
+RasService::Connection* RasService::FindConnection(uint32_t handle)
+{
+    const auto it = connections_.find(handle);
+    return it == connections_.end() ? nullptr : it->second.get();
+}
+
+std::string RasService::Handle(const Frame& request, int client, bool& dialChannel)
+{
+    dialChannel = false;
+    if (net_.disabled && !IsControl(request.type))
+        return Reply(ERROR_RASMAN_CANNOT_INITIALIZE);
+    Refresh();
+    Reader r(request.payload);
+    std::string reply;
+    try {
+        switch (request.type) {
+        case Msg::Ping: reply = Reply(SUCCESS); break;
+        case Msg::EnumDevices: reply = EnumDevices(r); break;
+        case Msg::EnumEntries: reply = EnumEntries(r); break;
+        case Msg::EnumConnections: reply = EnumConnections(r); break;
+        case Msg::GetEntry: reply = GetEntry(r); break;
+        case Msg::SetEntry: reply = SetEntry(r); break;
+        case Msg::DeleteEntry: reply = DeleteEntry(r); break;
+        case Msg::GetDialParams: reply = GetDialParams(r); break;
+        case Msg::SetDialParams: reply = SetDialParams(r); break;
+        case Msg::Dial: reply = Dial(r, client, dialChannel); break;
+        case Msg::HangUp: reply = HangUp(r); break;
+        case Msg::GetStatus: reply = GetStatus(r); break;
+        case Msg::GetStatistics: reply = GetStatistics(r); break;
+        case Msg::CtlList: reply = CtlList(); break;
+        case Msg::CtlDrop: reply = CtlDrop(r); break;
+        case Msg::CtlTraffic: reply = CtlTraffic(r); break;
+        case Msg::CtlFreeze: frozen_ = true; reply = Reply(SUCCESS); break;
+        case Msg::CtlThaw: frozen_ = false; reply = Reply(SUCCESS); break;
+        case Msg::CtlStop: stop_ = true; reply = Reply(SUCCESS); break;
+        case Msg::CtlReload: Reload(); reply = Reply(SUCCESS); break;
+        default: reply = Reply(ERROR_INVALID_PARAMETER); break;
+        }
+    } catch (const std::exception&) {
+        // a registry or file failure inside one request must not end the service
+        reply = Reply(ERROR_UNKNOWN);
+    }
+    if (r.Failed()) {
+        dialChannel = false;
+        return Reply(ERROR_INVALID_PARAMETER);
+    }
+    return reply;
+}
+
+// ------------------------------------------------------------------ enumerations
+
+std::string RasService::EnumDevices(Reader& r)
+{
+    const bool hasBuf = r.U32() != 0;
+    const uint32_t recSize = r.U32();
+    const uint32_t cb = r.U32();
+    if (r.Failed())
+        return {};
+    if (hasBuf && !SizeAccepted(Record::DevInfo, recSize, version_))
+        return Reply(ERROR_INVALID_SIZE);
+    const std::vector<Device> devices = ras::EnumDevices(Registry(), version_, net_);
+    const uint32_t count = static_cast<uint32_t>(devices.size());
+    const uint32_t required = count * uint32_t(sizeof(RASDEVINFOA));
+    if (count > 0 && (!hasBuf || cb < required))
+        return Writer().U32(ERROR_BUFFER_TOO_SMALL).U32(required).U32(count).Str("").Data();
+    std::string data;
+    for (const Device& d : devices) {
+        RASDEVINFOA rec{};
+        rec.dwSize = sizeof rec;
+        PutText(rec.szDeviceType, sizeof rec.szDeviceType, Utf8ToCp1251(d.type));
+        PutText(rec.szDeviceName, sizeof rec.szDeviceName, Utf8ToCp1251(d.name));
+        data += Bytes(rec, sizeof rec);
+    }
+    return Writer().U32(SUCCESS).U32(required).U32(count).Str(data).Data();
+}
+
+std::string RasService::EnumEntries(Reader& r)
+{
+    const bool hasReserved = r.U32() != 0;
+    const auto phonebook = r.OptStr();
+    const bool hasBuf = r.U32() != 0;
+    const uint32_t recSize = r.U32();
+    const uint32_t cb = r.U32();
+    if (r.Failed())
+        return {};
+    if (hasReserved)
+        return Reply(ERROR_INVALID_PARAMETER);
+    if (hasBuf && !SizeAccepted(Record::EntryName, recSize, version_))
+        return Reply(ERROR_INVALID_SIZE);
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    const uint32_t size = hasBuf ? recSize : NativeSize(Record::EntryName, version_);
+    const auto& entries = phonebook_.Entries();
+    const uint32_t count = static_cast<uint32_t>(entries.size());
+    const uint32_t required = count * size;
+    if (count > 0 && (!hasBuf || cb < required))
+        return Writer().U32(ERROR_BUFFER_TOO_SMALL).U32(required).U32(count).Str("").Data();
+    std::string data;
+    for (const PhonebookEntry& e : entries) {
+        RASENTRYNAMEA rec{};
+        rec.dwSize = size;
+        PutText(rec.szEntryName, sizeof rec.szEntryName, e.name);
+        if (size >= sizeof(RASENTRYNAME_532)) {
+            rec.dwFlags = 1; // REN_AllUsers
+            PutText(rec.szPhonebookPath, sizeof rec.szPhonebookPath, Phonebook::DefaultWindowsPath());
+        }
+        data += Bytes(rec, size);
+    }
+    return Writer().U32(SUCCESS).U32(required).U32(count).Str(data).Data();
+}
+
+std::string RasService::EnumConnections(Reader& r)
+{
+    const bool hasBuf = r.U32() != 0;
+    const uint32_t recSize = r.U32();
+    const uint32_t cb = r.U32();
+    if (r.Failed())
+        return {};
+    if (hasBuf && !SizeAccepted(Record::Conn, recSize, version_))
+        return Reply(ERROR_INVALID_SIZE);
+    const uint32_t size = hasBuf ? recSize : NativeSize(Record::Conn, version_);
+    std::vector<const Connection*> live;
+    for (const auto& [h, c] : connections_) {
+        if (c->dialling || (c->connected && !c->dropped))
+            live.push_back(c.get());
+    }
+    const uint32_t count = static_cast<uint32_t>(live.size());
+    const uint32_t required = count * size;
+    if (count > 0 && (!hasBuf || cb < required))
+        return Writer().U32(ERROR_BUFFER_TOO_SMALL).U32(required).U32(count).Str("").Data();
+    std::string data;
+    for (const Connection* c : live) {
+        RASCONNA rec{};
+        rec.dwSize = size;
+        rec.hrasconn = c->handle;
+        PutText(rec.szEntryName, sizeof rec.szEntryName, c->entry);
+        PutText(rec.szDeviceType, sizeof rec.szDeviceType, c->deviceType);
+        PutText(rec.szDeviceName, sizeof rec.szDeviceName, c->deviceName);
+        if (size >= sizeof(RASCONN_676)) {
+            PutText(rec.szPhonebook, sizeof rec.szPhonebook, Phonebook::DefaultWindowsPath());
+            rec.dwSubEntry = 1;
+        }
+        if (size >= sizeof(RASCONN_692))
+            rec.guidEntry = c->guid;
+        data += Bytes(rec, size);
+    }
+    return Writer().U32(SUCCESS).U32(required).U32(count).Str(data).Data();
+}
+
+// ------------------------------------------------------------------ entries
+
+std::string RasService::GetEntry(Reader& r)
+{
+    const auto phonebook = r.OptStr();
+    const auto entry = r.OptStr();
+    const bool hasBuf = r.U32() != 0;
+    const uint32_t recSize = r.U32();
+    const uint32_t infoSize = r.U32();
+    if (r.Failed())
+        return {};
+    const uint32_t native = NativeSize(Record::Entry, version_);
+    if (!hasBuf)
+        return Writer().U32(ERROR_BUFFER_TOO_SMALL).U32(native).Str("").Data();
+    if (!SizeAccepted(Record::Entry, recSize, version_))
+        return Reply(ERROR_INVALID_SIZE);
+    if (infoSize < recSize)
+        return Writer().U32(ERROR_BUFFER_TOO_SMALL).U32(recSize).Str("").Data();
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    RASENTRYA rec{};
+    if (entry && !entry->empty()) {
+        const PhonebookEntry* e = phonebook_.Find(*entry);
+        if (!e)
+            return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+        rec = e->props;
+    } else {
+        // the properties a new entry starts with
+        rec.dwFramingProtocol = RASFP_Ppp;
+        rec.dwfNetProtocols = RASNP_Ip;
+    }
+    rec.dwSize = recSize;
+    return Writer().U32(SUCCESS).U32(recSize).Str(Bytes(rec, recSize)).Data();
+}
+
+std::string RasService::SetEntry(Reader& r)
+{
+    const auto phonebook = r.OptStr();
+    const auto entry = r.OptStr();
+    const std::string record = r.Str();
+    const uint32_t infoSize = r.U32();
+    if (r.Failed())
+        return {};
+    if (!entry || !Phonebook::ValidName(*entry) || record.size() < 4)
+        return Reply(ERROR_INVALID_PARAMETER);
+    uint32_t recSize;
+    std::memcpy(&recSize, record.data(), 4);
+    if (!SizeAccepted(Record::Entry, recSize, version_) || infoSize < recSize || record.size() < recSize)
+        return Reply(ERROR_INVALID_SIZE);
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    const bool existed = phonebook_.Find(*entry) != nullptr;
+    PhonebookEntry& e = phonebook_.Upsert(*entry);
+    const PhonebookEntry before = e;
+    // Fields beyond the caller's layout keep what the entry had.
+    std::memcpy(&e.props, record.data(), recSize);
+    // Texts are taken only up to their own field's end.
+    for (const EntryField& f : EntryFields()) {
+        if (f.kind == EntryField::Kind::Text && f.offset + f.length <= recSize) {
+            char* p = reinterpret_cast<char*>(&e.props) + f.offset;
+            PutText(p, f.length, BoundedText(p, f.length));
+        }
+    }
+    e.props.dwSize = sizeof(RASENTRYA);
+    if (!SavePhonebook()) {
+        if (existed)
+            *phonebook_.Find(*entry) = before;
+        else
+            phonebook_.Remove(*entry);
+        return Reply(ERROR_CANNOT_WRITE_PHONEBOOK);
+    }
+    return Reply(SUCCESS);
+}
+
+std::string RasService::DeleteEntry(Reader& r)
+{
+    const auto phonebook = r.OptStr();
+    const auto entry = r.OptStr();
+    if (r.Failed())
+        return {};
+    if (!entry)
+        return Reply(ERROR_INVALID_PARAMETER);
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    if (!phonebook_.Remove(*entry))
+        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+    return Reply(SavePhonebook() ? SUCCESS : ERROR_CANNOT_WRITE_PHONEBOOK);
+}
+
+std::string RasService::GetDialParams(Reader& r)
+{
+    const auto phonebook = r.OptStr();
+    const std::string record = r.Str();
+    if (r.Failed())
+        return {};
+    if (record.size() < 4)
+        return Reply(ERROR_INVALID_PARAMETER);
+    RASDIALPARAMSA p{};
+    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
+    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
+        return Reply(ERROR_INVALID_SIZE);
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    const PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
+    if (!e)
+        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+    const uint32_t size = p.dwSize;
+    RASDIALPARAMSA out{};
+    out.dwSize = size;
+    PutText(out.szEntryName, sizeof out.szEntryName, e->name);
+    PutText(out.szUserName, sizeof out.szUserName, e->userName);
+    PutText(out.szPassword, sizeof out.szPassword, e->passwordSaved ? e->password : "");
+    PutText(out.szDomain, sizeof out.szDomain, e->domain);
+    return Writer().U32(SUCCESS).Str(Bytes(out, size)).U32(e->passwordSaved ? 1 : 0).Data();
+}
+
+std::string RasService::SetDialParams(Reader& r)
+{
+    const auto phonebook = r.OptStr();
+    const std::string record = r.Str();
+    const bool removePassword = r.U32() != 0;
+    if (r.Failed())
+        return {};
+    if (record.size() < 4)
+        return Reply(ERROR_INVALID_PARAMETER);
+    RASDIALPARAMSA p{};
+    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
+    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
+        return Reply(ERROR_INVALID_SIZE);
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
+    if (!e)
+        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+    e->userName = BoundedText(p.szUserName, sizeof p.szUserName);
+    e->domain = BoundedText(p.szDomain, sizeof p.szDomain);
+    e->passwordSaved = !removePassword;
+    e->password = removePassword ? std::string() : BoundedText(p.szPassword, sizeof p.szPassword);
+    return Reply(SavePhonebook() ? SUCCESS : ERROR_CANNOT_WRITE_PHONEBOOK);
+}
+
+// ------------------------------------------------------------------ connections
+
+std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
+{
+    const auto phonebook = r.OptStr();
+    const std::string record = r.Str();
+    if (r.Failed())
+        return {};
+    if (record.size() < 4)
+        return Reply(ERROR_INVALID_PARAMETER);
+    RASDIALPARAMSA p{};
+    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
+    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
+        return Reply(ERROR_INVALID_SIZE);
+    if (!PhonebookOk(phonebook))
+        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    const PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
+    if (!e)
+        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
+
+    for (auto& [h, c] : connections_) {
+        if (!SameText(c->entry, e->name))
+            continue;
+        if (c->dialling)
+            return Reply(ERROR_DIAL_ALREADY_IN_PROGRESS);
+        if (c->connected && !c->dropped) {
+            // Dialling a connected entry hands back its connection.
+            dialChannel = true;
+            channels_.Report(client, RASCS_Connected, 0);
+            channels_.Close(client);
+            return Writer().U32(SUCCESS).U32(c->handle).Data();
+        }
+    }
+
+    auto c = std::make_unique<Connection>();
+    c->handle = nextHandle_++;
+    if (nextHandle_ == 0)
+        nextHandle_ = 0x10000;
+    c->entry = e->name;
+    c->deviceType = BoundedText(e->props.szDeviceType, sizeof e->props.szDeviceType);
+    c->deviceName = BoundedText(e->props.szDeviceName, sizeof e->props.szDeviceName);
+    const std::string number = BoundedText(p.szPhoneNumber, sizeof p.szPhoneNumber);
+    c->phone = number.empty() ? BoundedText(e->props.szLocalPhoneNumber, sizeof e->props.szLocalPhoneNumber)
+                              : number;
+    c->user = BoundedText(p.szUserName, sizeof p.szUserName);
+    c->password = BoundedText(p.szPassword, sizeof p.szPassword);
+    c->guid = e->props.guidId;
+
+    const std::string deviceUtf8 = Cp1251ToUtf8(c->deviceName);
+    bool present = false;
+    for (const Device& d : ras::EnumDevices(Registry(), version_, net_))
+        present = present || (d.name == deviceUtf8 && SameText(Utf8ToCp1251(d.type), c->deviceType));
+    if (!present)
+        c->startError = ERROR_CONNECTING_DEVICE_NOT_FOUND;
+    for (const auto& [h, other] : connections_) {
+        if (SameText(other->deviceName, c->deviceName) && (other->dialling || (other->connected && !other->dropped)))
+            c->startError = ERROR_PORT_NOT_AVAILABLE;
+    }
+    c->net = net_.For(deviceUtf8);
+    if (c->deviceType == "modem" || SameText(c->deviceType, "modem"))
+        c->apn = ApnFromUserInit(ModemUserInit(Registry(), version_, deviceUtf8));
+    if (c->net.failError != 0) {
+        int64_t& used = failuresUsed_[deviceUtf8];
+        if (c->net.failAttempts < 0 || used < c->net.failAttempts) {
+            c->failError = c->net.failError;
+            ++used;
+        }
+    }
+    c->rxRate = c->net.rxRate;
+    c->txRate = c->net.txRate;
+    c->channel = client;
+    c->due = Clock::now();
+    dialChannel = true;
+    const HRASCONN handle = c->handle;
+    connections_.emplace(handle, std::move(c));
+    return Writer().U32(SUCCESS).U32(handle).Data();
+}
+
+void RasService::Fail(Connection& c, uint32_t error)
+{
+    c.error = error;
+    c.dialling = false;
+    if (c.channel >= 0) {
+        channels_.Report(c.channel, c.state, error);
+        channels_.Close(c.channel);
+        c.channel = -1;
+    }
+}
+
+void RasService::Step(Connection& c, Clock::time_point now)
+{
+    c.state = kDialStates[c.step];
+    const DeviceBehaviour& n = c.net;
+    uint32_t error = 0;
+    if (c.failError != 0 && c.state == n.failState)
+        error = c.failError;
+    else if (c.state == RASCS_OpenPort && c.startError != 0)
+        error = c.startError;
+    else if (c.state == RASCS_ConnectDevice && !n.numbers.empty() && !Contains(n.numbers, c.phone, false))
+        error = n.wrongNumberError;
+    else if (c.state == RASCS_Authenticate
+             && ((!n.user.empty() && c.user != n.user) || (!n.password.empty() && c.password != n.password)))
+        error = n.authError;
+    else if (c.state == RASCS_AuthProject && !n.apns.empty() && !Contains(n.apns, c.apn, true))
+        error = n.wrongApnError;
+    if (error != 0) {
+        Fail(c, error);
+        return;
+    }
+    if (c.channel >= 0)
+        channels_.Report(c.channel, c.state, 0);
+    if (c.state == RASCS_Connected) {
+        c.dialling = false;
+        c.connected = true;
+        c.connectedAt = now;
+        c.counted = now;
+        if (n.dropAfterSec > 0)
+            c.dropAt = now + std::chrono::seconds(n.dropAfterSec);
+        if (c.channel >= 0)
+            channels_.Close(c.channel);
+        c.channel = -1;
+        return;
+    }
+    if (c.state == RASCS_ConnectDevice && n.neverAnswers) {
+        c.due = Clock::time_point::max(); // waits for a hang-up
+        return;
+    }
+    ++c.step;
+    c.due = now + std::chrono::milliseconds(n.stateDelayMs);
+}
+
+void RasService::Count(Connection& c, Clock::time_point now)
+{
+    if (!c.connected || c.dropped || now <= c.counted)
+        return;
+    const double before_rx = c.rx;
+    const double before_tx = c.tx;
+    if (!c.net.bursty) {
+        const double dt = std::chrono::duration<double>(now - c.counted).count();
+        c.rx += c.rxRate * dt;
+        c.tx += c.txRate * dt;
+    } else {
+        // piecewise per whole second since the link came up
+        auto t = c.counted;
+        while (t < now) {
+            const auto sinceUp = t - c.connectedAt;
+            const int64_t second = std::chrono::duration_cast<std::chrono::seconds>(sinceUp).count();
+            auto end = c.connectedAt + std::chrono::seconds(second + 1);
+            if (end > now)
+                end = now;
+            const double dt = std::chrono::duration<double>(end - t).count();
+            c.rx += c.rxRate * BurstFactor(c.handle, second) * dt;
+            c.tx += c.txRate * BurstFactor(c.handle ^ 0x5A5A5A5Au, second) * dt;
+            t = end;
+        }
+    }
+    c.counted = now;
+    if (!version_.nt) {
+        adapterRx_ += static_cast<uint64_t>(c.rx) - static_cast<uint64_t>(before_rx);
+        adapterTx_ += static_cast<uint64_t>(c.tx) - static_cast<uint64_t>(before_tx);
+        adapterDirty_ = true;
+    }
+}
+
+void RasService::Drop(Connection& c, Clock::time_point now)
+{
+    if (c.dialling) {
+        Fail(c, c.net.dropError);
+        return;
+    }
+    if (!c.connected || c.dropped)
+        return;
+    Count(c, now);
+    c.dropped = true;
+    c.state = RASCS_Disconnected;
+    c.error = c.net.dropError;
+}
+
+void RasService::WriteAdapterTotals()
+{
+    if (version_.nt || !adapterDirty_)
+        return;
+    try {
+        TRegistry& reg = Registry();
+        reg.SetRootKey(RegHive::DynData);
+        if (reg.OpenKey(kAdapterKey, true)) {
+            auto put = [&](const char* name, uint64_t v) {
+                const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+                reg.WriteBinaryData(name, b, 4);
+            };
+            put(kAdapterRx, adapterRx_);
+            put(kAdapterTx, adapterTx_);
+            reg.CloseKey();
+        }
+        adapterDirty_ = false;
+    } catch (const std::exception&) {
+        // tried again at the next tick
+    }
+}
+
+RasService::Clock::time_point RasService::Advance(Clock::time_point now)
+{
+    for (auto& [h, c] : connections_) {
+        while (c->dialling && c->due <= now)
+            Step(*c, now);
+        if (c->connected && !c->dropped && c->dropAt <= now)
+            Drop(*c, now);
+    }
+    if (now >= nextTick_) {
+        for (auto& [h, c] : connections_)
+            Count(*c, now);
+        WriteAdapterTotals();
+        nextTick_ = now + std::chrono::milliseconds(net_.tickMs);
+    }
+    Clock::time_point next = nextTick_;
+    for (const auto& [h, c] : connections_) {
+        if (c->dialling)
+            next = std::min(next, c->due);
+        if (c->connected && !c->dropped)
+            next = std::min(next, c->dropAt);
+    }
+    return next;
+}
+
+void RasService::ClientGone(int client)
+{
+    for (auto& [h, c] : connections_) {
+        if (c->channel == client)
+            c->channel = -1;
+    }
+}
+
+std::string RasService::HangUp(Reader& r)
+{
+    const uint32_t handle = r.U32();
+    if (r.Failed())
+        return {};
+    Connection* c = FindConnection(handle);
+    if (!c)
+        return Reply(ERROR_INVALID_HANDLE);
+    Count(*c, Clock::now());
+    if (c->channel >= 0)
+        channels_.Close(c->channel);
+    connections_.erase(handle);
+    return Reply(SUCCESS);
+}
+
+std::string RasService::GetStatus(Reader& r)
+{
+    const uint32_t handle = r.U32();
+    const uint32_t recSize = r.U32();
+    if (r.Failed())
+        return {};
+    if (!SizeAccepted(Record::ConnStatus, recSize, version_))
+        return Reply(ERROR_INVALID_SIZE);
+    const Connection* c = FindConnection(handle);
+    if (!c)
+        return Reply(ERROR_INVALID_HANDLE);
+    RASCONNSTATUSA s{};
+    s.dwSize = recSize;
+    s.rasconnstate = static_cast<RASCONNSTATE>(c->state);
+    s.dwError = c->error;
+    PutText(s.szDeviceType, sizeof s.szDeviceType, c->deviceType);
+    PutText(s.szDeviceName, sizeof s.szDeviceName, c->deviceName);
+    if (recSize >= sizeof(RASCONNSTATUS_288))
+        PutText(s.szPhoneNumber, sizeof s.szPhoneNumber, c->phone);
+    return Writer().U32(SUCCESS).Str(Bytes(s, recSize)).Data();
+}
+
+std::string RasService::GetStatistics(Reader& r)
+{
+    const uint32_t handle = r.U32();
+    const uint32_t recSize = r.U32();
+    if (r.Failed())
+        return {};
+    if (!version_.nt || version_.Code() < 500)
+        return Reply(ERROR_CALL_NOT_IMPLEMENTED);
+    if (!SizeAccepted(Record::Stats, recSize, version_))
+        return Reply(ERROR_INVALID_SIZE);
+    Connection* c = FindConnection(handle);
+    if (!c)
+        return Reply(ERROR_INVALID_HANDLE);
+    const auto now = Clock::now();
+    Count(*c, now);
+    RAS_STATS s{};
+    s.dwSize = sizeof s;
+    s.dwBytesRcved = static_cast<uint32_t>(static_cast<uint64_t>(c->rx));
+    s.dwBytesXmited = static_cast<uint32_t>(static_cast<uint64_t>(c->tx));
+    s.dwFramesRcved = s.dwBytesRcved / 1500;
+    s.dwFramesXmited = s.dwBytesXmited / 1500;
+    s.dwCompressionRatioIn = 100;
+    s.dwCompressionRatioOut = 100;
+    if (c->connected) {
+        s.dwBps = c->net.bps;
+        const auto end = c->dropped ? c->counted : now;
+        s.dwConnectDuration = static_cast<uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - c->connectedAt).count());
+    }
+    return Writer().U32(SUCCESS).Str(Bytes(s, sizeof s)).Data();
+}
+
+// ------------------------------------------------------------------ control
+
+std::string RasService::CtlList()
+{
+    Writer w;
+    w.U32(SUCCESS).U32(frozen_ ? 1 : 0);
+    const std::vector<Device> devices = ras::EnumDevices(Registry(), version_, net_);
+    w.U32(static_cast<uint32_t>(devices.size()));
+    for (const Device& d : devices)
+        w.Str(d.type).Str(d.name);
+    w.U32(static_cast<uint32_t>(phonebook_.Entries().size()));
+    for (const PhonebookEntry& e : phonebook_.Entries()) {
+        w.Str(Cp1251ToUtf8(e.name))
+            .Str(Cp1251ToUtf8(BoundedText(e.props.szDeviceName, sizeof e.props.szDeviceName)))
+            .Str(Cp1251ToUtf8(BoundedText(e.props.szLocalPhoneNumber, sizeof e.props.szLocalPhoneNumber)));
+    }
+    const auto now = Clock::now();
+    w.U32(static_cast<uint32_t>(connections_.size()));
+    for (auto& [h, c] : connections_) {
+        Count(*c, now);
+        w.U32(c->handle).Str(Cp1251ToUtf8(c->entry)).Str(Cp1251ToUtf8(c->deviceName)).U32(c->state).U32(c->error);
+        w.U32(static_cast<uint32_t>(static_cast<uint64_t>(c->rx)));
+        w.U32(static_cast<uint32_t>(static_cast<uint64_t>(c->tx)));
+    }
+    return w.Data();
+}
+
+std::string RasService::CtlDrop(Reader& r)
+{
+    const uint32_t handle = r.U32();
+    if (r.Failed())
+        return {};
+    const auto now = Clock::now();
+    if (handle == 0) {
+        for (auto& [h, c] : connections_)
+            Drop(*c, now);
+        return Reply(SUCCESS);
+    }
+    Connection* c = FindConnection(handle);
+    if (!c)
+        return Reply(ERROR_INVALID_HANDLE);
+    Drop(*c, now);
+    return Reply(SUCCESS);
+}
+
+std::string RasService::CtlTraffic(Reader& r)
+{
+    const uint32_t handle = r.U32();
+    const uint32_t rx = r.U32();
+    const uint32_t tx = r.U32();
+    if (r.Failed())
+        return {};
+    Connection* c = FindConnection(handle);
+    if (!c)
+        return Reply(ERROR_INVALID_HANDLE);
+    Count(*c, Clock::now());
+    c->rxRate = rx;
+    c->txRate = tx;
+    return Reply(SUCCESS);
+}
+
+} // namespace sp::ras

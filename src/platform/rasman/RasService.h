@@ -1,0 +1,110 @@
+#pragma once
+
+#include "platform/base/MachineRoot.h"
+#include "platform/rasapi/RasProtocol.h"
+#include "platform/rasapi/ras.h"
+#include "platform/rasman/NetworkConfig.h"
+#include "platform/rasman/Phonebook.h"
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace sp {
+class TRegistry;
+}
+
+namespace sp::ras {
+
+// Where the service sends dial state reports: the socket of the client that
+// dialled (identified by the loop's client id).
+class DialChannels {
+public:
+    virtual ~DialChannels() = default;
+    virtual void Report(int client, uint32_t state, uint32_t error) = 0;
+    virtual void Close(int client) = 0;
+};
+
+// The remote access service without its sockets: the phonebook, the devices,
+// the connections with their dial state machines and counters, and the
+// answers to every request. Single-threaded; the loop feeds it requests and
+// the clock.
+class RasService {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit RasService(DialChannels& channels);
+    ~RasService();
+    RasService(const RasService&) = delete;
+    RasService& operator=(const RasService&) = delete;
+
+    // Reads machine.ini, network.ini and the phonebook again.
+    void Reload();
+
+    // Answers one request (the reply payload). A Dial request makes the
+    // client the dial's report channel: dialChannel is then set.
+    [[nodiscard]] std::string Handle(const Frame& request, int client, bool& dialChannel);
+
+    // The client's socket closed: its dials go on without reports.
+    void ClientGone(int client);
+
+    // Runs what is due (dial steps, dropped links, counters); returns when
+    // it next has something to do.
+    Clock::time_point Advance(Clock::time_point now);
+
+    [[nodiscard]] bool Frozen() const { return frozen_; }
+    [[nodiscard]] bool StopRequested() const { return stop_; }
+    [[nodiscard]] const NetworkConfig& Network() const { return net_; }
+
+private:
+    struct Connection;
+
+    std::string EnumDevices(Reader& r);
+    std::string EnumEntries(Reader& r);
+    std::string EnumConnections(Reader& r);
+    std::string GetEntry(Reader& r);
+    std::string SetEntry(Reader& r);
+    std::string DeleteEntry(Reader& r);
+    std::string GetDialParams(Reader& r);
+    std::string SetDialParams(Reader& r);
+    std::string Dial(Reader& r, int client, bool& dialChannel);
+    std::string HangUp(Reader& r);
+    std::string GetStatus(Reader& r);
+    std::string GetStatistics(Reader& r);
+    std::string CtlList();
+    std::string CtlDrop(Reader& r);
+    std::string CtlTraffic(Reader& r);
+
+    void Refresh(); // picks up files changed by others
+    bool PhonebookOk(const std::optional<std::string>& phonebook) const;
+    bool SavePhonebook();
+    TRegistry& Registry();
+    void Step(Connection& c, Clock::time_point now);
+    void Fail(Connection& c, uint32_t error);
+    void Drop(Connection& c, Clock::time_point now);
+    void Count(Connection& c, Clock::time_point now);
+    void WriteAdapterTotals();
+    Connection* FindConnection(uint32_t handle);
+
+    DialChannels& channels_;
+    MachineVersion version_;
+    NetworkConfig net_;
+    Phonebook phonebook_;
+    std::filesystem::file_time_type machineIniTime_{};
+    std::filesystem::file_time_type phonebookTime_{};
+    std::unique_ptr<TRegistry> registry_;
+    std::map<uint32_t, std::unique_ptr<Connection>> connections_;
+    std::map<std::string, int64_t> failuresUsed_;
+    uint32_t nextHandle_;
+    bool frozen_ = false;
+    bool stop_ = false;
+    // Windows 9x: the dial-up adapter's totals since start, in HKEY_DYN_DATA.
+    uint64_t adapterRx_ = 0;
+    uint64_t adapterTx_ = 0;
+    bool adapterDirty_ = false;
+    Clock::time_point nextTick_{};
+};
+
+} // namespace sp::ras
