@@ -65,13 +65,15 @@ TEST_F(RegistryProcesses, SeveralWritersAtOnceLoseNothing) {
         children.push_back(Spawn([p] {
             TRegistry reg; // a connection of its own, made after the fork
             for (int i = 0; i < kWrites; ++i) {
-                // Every process creates the same keys, racing the others.
-                if (!reg.OpenKey("\\Shared\\Sub" + std::to_string(i % 5), true))
+                // Every process creates keys under the same parents, racing
+                // the others: each creation reads, then writes.
+                const std::string name = std::to_string(p) + "-" + std::to_string(i);
+                if (!reg.OpenKey("\\Shared\\Sub" + std::to_string(i % 5) + "\\" + name, true))
                     throw std::runtime_error("open");
-                reg.WriteInteger("p" + std::to_string(p) + "-" + std::to_string(i), static_cast<uint32_t>(i));
-                TRegistry reader;
-                if (!reader.OpenKeyReadOnly("\\Shared"))
-                    throw std::runtime_error("read");
+                reg.WriteInteger("v", static_cast<uint32_t>(i));
+                if (!reg.OpenKey("\\Shared", false))
+                    throw std::runtime_error("open shared");
+                reg.WriteString("p" + name, name);
             }
         }));
     for (pid_t c : children) {
@@ -82,14 +84,15 @@ TEST_F(RegistryProcesses, SeveralWritersAtOnceLoseNothing) {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKeyReadOnly("\\Shared"));
     EXPECT_EQ(reg.GetKeyNames().size(), 5u);
-    size_t values = 0;
+    EXPECT_EQ(reg.GetValueNames().size(), static_cast<size_t>(kProcesses * kWrites));
+    size_t keys = 0;
     for (int k = 0; k < 5; ++k) {
         ASSERT_TRUE(reg.OpenKeyReadOnly("\\Shared\\Sub" + std::to_string(k)));
-        values += reg.GetValueNames().size();
+        keys += reg.GetKeyNames().size();
     }
-    EXPECT_EQ(values, static_cast<size_t>(kProcesses * kWrites));
-    ASSERT_TRUE(reg.OpenKeyReadOnly("\\Shared\\Sub3"));
-    EXPECT_EQ(reg.ReadInteger("p2-148"), 148u);
+    EXPECT_EQ(keys, static_cast<size_t>(kProcesses * kWrites));
+    ASSERT_TRUE(reg.OpenKeyReadOnly("\\Shared\\Sub3\\2-148"));
+    EXPECT_EQ(reg.ReadInteger("v"), 148u);
 }
 
 TEST_F(RegistryProcesses, KilledWriterLeavesNoHalfValue) {
