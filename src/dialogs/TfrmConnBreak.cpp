@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <memory>
 
 namespace sp {
@@ -35,7 +36,9 @@ TfrmConnBreak::TfrmConnBreak(QWidget* parent)
 
     FLabel1 = new QLabel(QStringLiteral("Соединение с Интернет прервано. Восстановить?"), this);
     FLabel1->setWordWrap(true);
-    FLabel1->setGeometry(56, 16, 255, 13);
+    FLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A wrapped label grows downwards, so a wider font still shows all of it.
+    FLabel1->setGeometry(56, 16, 255, std::max(13, FLabel1->heightForWidth(255)));
 
     FImage1 = CreatePicture(this, QStyle::SP_MessageBoxQuestion, 8, 21, 41);
 
