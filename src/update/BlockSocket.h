@@ -50,8 +50,6 @@ public:
     // Shuts down sending, discards pending input, closes; error back to 0.
     void Close();
 
-    [[nodiscard]] bool Connected() const { return FSocket >= 0; }
-
     // Called with the bytes of every reception, on the receiving thread.
     // Lets a test's server wait until the client has taken what it sent.
     static void SetReceiveHookForTests(std::function<void(std::string_view)> hook);
