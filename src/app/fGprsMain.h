@@ -24,7 +24,8 @@ public:
     // Writes all five values; when the key is not writable nothing is
     // written and nothing is reported.
     void SaveSettings();
-    // Single values of the key that LoadSettings or SaveSettings has open.
+    // Single values of the key that LoadSettings or SaveSettings has open;
+    // outside them they read nothing and write nothing.
     [[nodiscard]] std::string ReadValue(std::string_view name);
     void WriteValue(std::string_view name, std::string_view text);
 

@@ -58,6 +58,8 @@ int32_t ToIntDef0(std::string_view text) {
 } // namespace
 
 std::string TfrmGprsMain::ReadValue(std::string_view name) {
+    if (!FSettingsKey)
+        return {};
     std::string stored = FSettingsKey->ReadString(name);
     if (PlainValues())
         return stored;
@@ -65,6 +67,8 @@ std::string TfrmGprsMain::ReadValue(std::string_view name) {
 }
 
 void TfrmGprsMain::WriteValue(std::string_view name, std::string_view text) {
+    if (!FSettingsKey)
+        return;
     if (PlainValues())
         FSettingsKey->WriteString(name, text);
     else
