@@ -1,6 +1,8 @@
 #include "RasTestRoot.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <stdexcept>
 
@@ -9,7 +11,9 @@
 #include "platform/base/Cp1251.h"
 #include "platform/base/MachineRoot.h"
 #include "platform/rasapi/RasLibrary.h"
+#include "platform/system/WindowMessages.h"
 #include "ras/RasGlobals.h"
+#include "ras/TRasThread.h"
 
 RasTestRoot::RasTestRoot(int version, bool nt, std::vector<std::string> args)
 {
@@ -31,6 +35,11 @@ RasTestRoot::RasTestRoot(int version, bool nt, std::vector<std::string> args)
 
 RasTestRoot::~RasTestRoot()
 {
+    // Probe workers left behind by a test may still reach the service.
+    for (int i = 0; i < 2000 && sp::TRasThread::Alive() > 0; ++i) {
+        sp::ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     StopService();
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
@@ -41,8 +50,14 @@ void RasTestRoot::StopService()
     const char* bin = std::getenv("SKYPORTAL_BIN_DIR");
     const std::string dir = bin ? bin : std::filesystem::path(sp::ProgramFile()).parent_path().string();
     const std::string cmd = "SKYPORTAL_ROOT='" + root_.string() + "' '" + dir + "/rasctl' service stop >/dev/null 2>&1";
-    if (std::filesystem::exists(root_ / "run"))
-        (void)std::system(cmd.c_str());
+    // rasctl would start a daemon that is not running; only stop a live one,
+    // and wait until it has let go of the root.
+    const auto sock = root_ / "run" / "rasman.sock";
+    if (!std::filesystem::exists(sock))
+        return;
+    (void)std::system(cmd.c_str());
+    for (int i = 0; i < 1000 && std::filesystem::exists(sock); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 std::vector<std::string> RasTestRoot::LogLines() const
