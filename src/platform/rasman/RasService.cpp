@@ -111,6 +111,7 @@ void RasService::Reload()
     version_ = ReadMachineVersion();
     machineIniTime_ = MTime(MachineRoot() / "machine.ini");
     net_ = NetworkConfig::Load(NetworkConfig::Path());
+    networkIniTime_ = MTime(NetworkConfig::Path());
     phonebook_.Load();
     phonebookTime_ = MTime(Phonebook::DefaultPath());
     failuresUsed_.clear();
@@ -141,6 +142,11 @@ void RasService::Refresh()
     if (MTime(MachineRoot() / "machine.ini") != machineIniTime_) {
         version_ = ReadMachineVersion();
         machineIniTime_ = MTime(MachineRoot() / "machine.ini");
+    }
+    if (MTime(NetworkConfig::Path()) != networkIniTime_) {
+        net_ = NetworkConfig::Load(NetworkConfig::Path());
+        networkIniTime_ = MTime(NetworkConfig::Path());
+        failuresUsed_.clear();
     }
     if (MTime(Phonebook::DefaultPath()) != phonebookTime_) {
         phonebook_.Load();

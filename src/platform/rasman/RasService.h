@@ -40,7 +40,8 @@ public:
     RasService(const RasService&) = delete;
     RasService& operator=(const RasService&) = delete;
 
-    // Reads machine.ini, network.ini and the phonebook again.
+    // Reads machine.ini, network.ini and the phonebook again. (Files changed
+    // by others are also picked up at the next request.)
     void Reload();
 
     // Answers one request (the reply payload). A Dial request makes the
@@ -94,6 +95,7 @@ private:
     Phonebook phonebook_;
     std::filesystem::file_time_type machineIniTime_{};
     std::filesystem::file_time_type phonebookTime_{};
+    std::filesystem::file_time_type networkIniTime_{};
     std::unique_ptr<TRegistry> registry_;
     std::map<uint32_t, std::unique_ptr<Connection>> connections_;
     std::map<std::string, int64_t> failuresUsed_;
