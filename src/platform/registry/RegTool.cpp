@@ -52,7 +52,7 @@ std::string Lower(std::string_view s) {
     switch (reg.LastError()) {
     case RegError::AccessDenied:
         Fail(kDenied);
-    case RegError::InvalidName:
+    case RegError::InvalidArgument:
         Fail("ERROR: Invalid key name.");
     case RegError::Storage:
         Fail("ERROR: The registry database could not be read or written.");
@@ -372,10 +372,8 @@ void Collect(TRegistry& reg, RegHive hive, const std::string& path, RegFileConte
         key.values.push_back(std::move(v));
     }
     content.keys.push_back(std::move(key));
-    for (const std::string& sub : reg.GetKeyNames()) {
+    for (const std::string& sub : reg.GetKeyNames())
         Collect(reg, hive, path + "\\" + sub, content);
-        reg.SetRootKey(hive);
-    }
 }
 
 int Export(const Options& o, std::istream& in, std::ostream& out) {

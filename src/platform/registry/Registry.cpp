@@ -76,7 +76,7 @@ struct TRegistry::Impl {
         Walk w{Base(kp.absolute), {}};
         for (size_t i = 0; i < kp.parts.size(); ++i) {
             if (kp.parts[i].size() > kMaxKeyNameLength)
-                throw Refusal{RegError::InvalidName};
+                throw Refusal{RegError::InvalidArgument};
             auto child = Db().FindChild(w.node.id, kp.parts[i]);
             if (!child) {
                 w.remaining.assign(kp.parts.begin() + static_cast<std::ptrdiff_t>(i), kp.parts.end());
@@ -184,7 +184,7 @@ bool TRegistry::OpenKey(std::string_view key, bool canCreate) {
         if (!w.remaining.empty()) {
             for (std::string_view part : w.remaining)
                 if (part.size() > kMaxKeyNameLength)
-                    throw Refusal{RegError::InvalidName};
+                    throw Refusal{RegError::InvalidArgument};
             RegistryDb::Transaction tx(d->Db());
             // Another process may have created some of the parts since the
             // walk; inside the transaction the answer is final.
@@ -331,7 +331,7 @@ void TRegistry::WriteString(std::string_view name, std::string_view value) {
 
 void TRegistry::WriteBinaryData(std::string_view name, const void* data, int size) {
     if (size < 0 || (size > 0 && data == nullptr)) {
-        d->lastError = RegError::InvalidName;
+        d->lastError = RegError::InvalidArgument;
         throw ERegistryException("Failed to set data for " + QuoteName(name) + ": invalid buffer");
     }
     const auto* p = static_cast<const uint8_t*>(data);
@@ -395,7 +395,7 @@ void TRegistry::SetAccess(std::string_view key, RegAccess access) {
         int64_t id = d->Base(kp.absolute).id;
         for (std::string_view part : kp.parts) {
             if (part.size() > kMaxKeyNameLength) {
-                d->lastError = RegError::InvalidName;
+                d->lastError = RegError::InvalidArgument;
                 throw ERegistryException("Invalid registry key name");
             }
             auto child = d->Db().FindChild(id, part);

@@ -19,7 +19,10 @@ enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 enum class RegAccess { Full, ReadOnly, None };
 
 // Why the last operation of a TRegistry failed (its "last error").
-enum class RegError { None, NotFound, AccessDenied, InvalidName, Storage };
+// InvalidArgument: a key name longer than 255 characters, a bad buffer.
+// Storage: the database could not be opened, read or written (or stayed
+// locked by another process for longer than the busy time-out).
+enum class RegError { None, NotFound, AccessDenied, InvalidArgument, Storage };
 
 // Failed reads of a present value of the wrong type, failed writes (access
 // denied, storage error).
@@ -49,7 +52,8 @@ public:
 
     // Opens for full access; with canCreate, missing keys are created. False
     // when the key is missing (and not created) or the caller has no write
-    // rights on it.
+    // rights on it. Rights are checked here: writes through a key opened
+    // read-only are refused. A failed open keeps the current key.
     bool OpenKey(std::string_view key, bool canCreate);
     // False when the key is missing or not readable.
     bool OpenKeyReadOnly(std::string_view key);
@@ -88,7 +92,8 @@ public:
     void WriteBinaryData(std::string_view name, const void* data, int size);
     void WriteInteger(std::string_view name, uint32_t value);
     bool DeleteValue(std::string_view name);
-    // Deletes the key with all its subkeys; false when missing or not writable.
+    // Deletes the key with all its subkeys; false when missing, not writable,
+    // a root key, or when a key below it carries a readonly/none mark.
     bool DeleteKey(std::string_view key);
 
     // Subkey and value names of the current key, in a stable order (the order
@@ -107,6 +112,8 @@ public:
     // when writes throws, none. Other processes wait meanwhile, so keep it short.
     void Atomically(const std::function<void()>& writes);
 
+    // Why the last operation failed. Operations answering with a boolean (or
+    // an empty result) also answer so when the database itself fails.
     [[nodiscard]] RegError LastError() const;
 
 private:

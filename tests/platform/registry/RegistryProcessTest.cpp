@@ -4,10 +4,12 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace sp;
@@ -93,6 +95,33 @@ TEST_F(RegistryProcesses, SeveralWritersAtOnceLoseNothing) {
     EXPECT_EQ(keys, static_cast<size_t>(kProcesses * kWrites));
     ASSERT_TRUE(reg.OpenKeyReadOnly("\\Shared\\Sub3\\2-148"));
     EXPECT_EQ(reg.ReadInteger("v"), 148u);
+}
+
+TEST_F(RegistryProcesses, ThreadsWithAnInstanceEachShareTheDatabase) {
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            try {
+                TRegistry reg;
+                for (int i = 0; i < 50; ++i) {
+                    if (!reg.OpenKey("\\Threads", true))
+                        ++failures;
+                    reg.WriteInteger("t" + std::to_string(t) + "-" + std::to_string(i), 1);
+                    TRegistry reader;
+                    if (!reader.OpenKeyReadOnly("\\Threads") || reader.GetValueNames().empty())
+                        ++failures;
+                }
+            } catch (const ERegistryException&) {
+                ++failures;
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(failures, 0);
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly("\\Threads"));
+    EXPECT_EQ(reg.GetValueNames().size(), 200u);
 }
 
 TEST_F(RegistryProcesses, KilledWriterLeavesNoHalfValue) {

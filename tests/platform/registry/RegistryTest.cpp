@@ -143,7 +143,7 @@ TEST_F(Registry, AbsoluteAndRelativePaths) {
     EXPECT_THROW(reg.WriteInteger("x", 1), ERegistryException);
 
     EXPECT_FALSE(reg.OpenKey("\\Long\\" + std::string(256, 'k'), true));
-    EXPECT_EQ(reg.LastError(), RegError::InvalidName);
+    EXPECT_EQ(reg.LastError(), RegError::InvalidArgument);
     EXPECT_FALSE(reg.KeyExists("\\Long"));
 
     // The hives are separate trees.
