@@ -1,2 +1,207 @@
-#include <gtest/gtest.h>
-TEST(x,y){}
+// The daemon's parts: the frame decoder under random input, the daemon
+// itself under malformed frames, the reading of init strings and the
+// phonebook's text form, and rasctl's view of the service.
+#include "ServiceFixture.h"
+
+#include "platform/rasapi/RasProtocol.h"
+#include "platform/rasman/Devices.h"
+#include "platform/rasman/EntryFields.h"
+#include "platform/rasman/RasCtl.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <sstream>
+
+namespace {
+
+using namespace sp::ras;
+
+TEST(FrameDecoder, RandomSplitsOfValidFramesDecodeExactly)
+{
+    std::mt19937 rng(1);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<Frame> sent;
+        std::string stream;
+        const int n = 1 + rng() % 20;
+        for (int i = 0; i < n; ++i) {
+            Frame f;
+            f.type = static_cast<Msg>(rng() % 60);
+            f.payload.resize(rng() % 3000);
+            for (char& c : f.payload)
+                c = static_cast<char>(rng());
+            stream += EncodeFrame(f.type, f.payload);
+            sent.push_back(std::move(f));
+        }
+        FrameDecoder d;
+        std::vector<Frame> got;
+        size_t pos = 0;
+        while (pos < stream.size()) {
+            const size_t chunk = std::min<size_t>(1 + rng() % 700, stream.size() - pos);
+            d.Feed(stream.data() + pos, chunk);
+            pos += chunk;
+            while (auto f = d.Next())
+                got.push_back(std::move(*f));
+        }
+        ASSERT_FALSE(d.Failed());
+        ASSERT_EQ(got.size(), sent.size());
+        for (size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(got[i].type, sent[i].type);
+            EXPECT_EQ(got[i].payload, sent[i].payload);
+        }
+        EXPECT_EQ(d.Buffered(), 0u);
+    }
+}
+
+TEST(FrameDecoder, RandomBytesNeverCrashAndBadHeadersFailForGood)
+{
+    std::mt19937 rng(2);
+    for (int round = 0; round < 20000; ++round) {
+        FrameDecoder d;
+        std::string junk(rng() % 64, '\0');
+        for (char& c : junk)
+            c = static_cast<char>(rng());
+        if (rng() % 2)
+            junk = EncodeFrame(Msg::Ping, "").substr(0, 4) + junk; // right magic, random rest
+        d.Feed(junk.data(), junk.size());
+        while (d.Next()) {
+        }
+    }
+    FrameDecoder d;
+    std::string big = EncodeFrame(Msg::Ping, "");
+    const uint32_t huge = kMaxPayload + 1;
+    std::memcpy(big.data() + 8, &huge, 4);
+    d.Feed(big.data(), big.size());
+    EXPECT_FALSE(d.Next());
+    EXPECT_TRUE(d.Failed());
+    const std::string good = EncodeFrame(Msg::Ping, "");
+    d.Feed(good.data(), good.size());
+    EXPECT_FALSE(d.Next());
+}
+
+TEST(PayloadReader, ReadsPastTheEndFailInsteadOfOverrunning)
+{
+    Writer w;
+    w.U32(7).Str("abc").OptStr(nullptr);
+    Reader r(w.Data());
+    EXPECT_EQ(r.U32(), 7u);
+    EXPECT_EQ(r.Str(), "abc");
+    EXPECT_FALSE(r.OptStr().has_value());
+    EXPECT_TRUE(r.AtEnd());
+    EXPECT_EQ(r.U32(), 0u);
+    EXPECT_TRUE(r.Failed());
+
+    std::string lying = Writer().U32(1000).Data() + "xy"; // a string longer than the rest
+    Reader r2(lying);
+    EXPECT_EQ(r2.Str(), "");
+    EXPECT_TRUE(r2.Failed());
+}
+
+TEST(ModemInit, TheApnComesFromTheContextDefinition)
+{
+    EXPECT_EQ(ApnFromUserInit("AT+CGDCONT=1,\"IP\",\"internet\""), "internet");
+    EXPECT_EQ(ApnFromUserInit("at+cgdcont=1,\"IP\",\"wap.example.ru\",\"0.0.0.0\",0,0"), "wap.example.ru");
+    EXPECT_EQ(ApnFromUserInit("ATZ;+CGDCONT=1,IP,plain;"), "plain");
+    EXPECT_EQ(ApnFromUserInit("AT+CGDCONT=1,\"IP\",\"\""), "");
+    EXPECT_EQ(ApnFromUserInit("AT&F"), "");
+    EXPECT_EQ(ApnFromUserInit("AT+CGDCONT=1"), "");
+    EXPECT_EQ(ApnFromUserInit(""), "");
+}
+
+TEST(PhonebookText, AnyBytesSurviveOneIniLine)
+{
+    for (std::string s : {std::string("plain"), std::string(" lead"), std::string("trail "),
+                          std::string("a\nb\r=c\\x41"), std::string("\x01\x7F\xFF", 3)}) {
+        const std::string e = EscapeText(s);
+        EXPECT_EQ(e.find('\n'), std::string::npos);
+        EXPECT_EQ(UnescapeText(e), s);
+    }
+}
+
+class RasmanDaemonTest : public ServiceFixture {
+protected:
+    std::string Ctl(std::vector<std::string> args, int expect = 0)
+    {
+        std::ostringstream out, err;
+        EXPECT_EQ(RasCtl(args, out, err), expect) << err.str();
+        return out.str();
+    }
+};
+
+TEST_F(RasmanDaemonTest, MalformedFramesGetAnErrorAndTheDaemonStaysUp)
+{
+    Ctl({"service", "start"});
+    std::mt19937 rng(3);
+    for (int round = 0; round < 300; ++round) {
+        const int fd = ConnectToService();
+        ASSERT_GE(fd, 0) << round;
+        std::string bytes;
+        switch (round % 3) {
+        case 0: { // a well-framed request with a random payload
+            std::string payload(rng() % 200, '\0');
+            for (char& c : payload)
+                c = static_cast<char>(rng());
+            bytes = EncodeFrame(static_cast<Msg>(10 + rng() % 14), payload);
+            break;
+        }
+        case 1: // random bytes
+            bytes.resize(1 + rng() % 100);
+            for (char& c : bytes)
+                c = static_cast<char>(rng());
+            break;
+        default: // a header that lies about its length
+            bytes = EncodeFrame(Msg::GetEntry, "");
+            bytes[8] = static_cast<char>(0xFF);
+            bytes[11] = static_cast<char>(0x7F);
+            break;
+        }
+        ASSERT_TRUE(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0);
+        ::shutdown(fd, SHUT_WR);
+        Frame reply;
+        if (RecvFrame(fd, reply)) {
+            EXPECT_EQ(reply.type, Msg::Reply);
+        }
+        ::close(fd);
+    }
+    // Still answering properly.
+    DWORD cb = 0, count = 0;
+    EXPECT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
+    const int fd = ConnectToService();
+    ASSERT_GE(fd, 0);
+    const std::string bad = "garbage that is not a frame";
+    ASSERT_TRUE(::send(fd, bad.data(), bad.size(), MSG_NOSIGNAL) > 0);
+    Frame reply;
+    ASSERT_TRUE(RecvFrame(fd, reply));
+    Reader r(reply.payload);
+    EXPECT_EQ(r.U32(), ERROR_INVALID_PARAMETER);
+    ::close(fd);
+}
+
+TEST_F(RasmanDaemonTest, RasctlListsDevicesEntriesAndConnections)
+{
+    EXPECT_EQ(Ctl({"devices"}), "modem\tUSB GPRS Modem\nmodem\tBluetooth Phone Modem\nvpn\tWAN Miniport (PPTP)\n");
+    ASSERT_EQ(MakeEntry("Zentora", "USB GPRS Modem", "*99#"), SUCCESS);
+    EXPECT_EQ(Ctl({"entries"}), "Zentora\tUSB GPRS Modem\t*99#\n");
+    EXPECT_EQ(Ctl({"connections"}), "");
+    SetModemInit("USB GPRS Modem", "AT+CGDCONT=1,\"IP\",\"internet\"");
+
+    RASDIALPARAMSA p{};
+    p.dwSize = 1060;
+    std::strcpy(p.szEntryName, "Zentora");
+    HRASCONN h = 0;
+    ASSERT_EQ(RAS(RasDialA)(nullptr, nullptr, &p, 0, nullptr, &h), SUCCESS);
+    const std::string line = Ctl({"connections"});
+    EXPECT_EQ(line.rfind(std::to_string(h) + "\tZentora\tUSB GPRS Modem\t8192\t", 0), 0u) << line;
+    Ctl({"drop", "all"});
+    EXPECT_NE(Ctl({"connections"}).find("\t8193/629\t"), std::string::npos);
+    Ctl({"drop", "12"}, 1);
+    Ctl({"traffic", "x", "1", "2"}, 2);
+    Ctl({"bogus"}, 2);
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    Ctl({"service", "stop"});
+    EXPECT_LT(ConnectToService(), 0);
+}
+
+} // namespace
