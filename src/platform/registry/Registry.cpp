@@ -102,18 +102,26 @@ struct TRegistry::Impl {
     int64_t ReadKey() { return current ? current->id : Root().id; }
 
     int64_t WriteKey() {
-        if (!current)
-            throw ERegistryException("No registry key is open");
+        if (!current) {
+            lastError = RegError::InvalidArgument;
+            throw ERegistryException("no registry key is open");
+        }
         if (!currentWritable) {
             lastError = RegError::AccessDenied;
-            throw ERegistryException("Access to registry key " + current->path + " is denied");
+            throw ERegistryException("access to registry key " + current->path + " is denied");
         }
         return current->id;
+    }
+
+    ERegistryException WrongType(std::string_view name) {
+        lastError = RegError::WrongType;
+        return ERegistryException("Invalid data type for " + QuoteName(name));
     }
 
     std::optional<RegistryDb::Value> Value(std::string_view name) { return Db().FindValue(ReadKey(), name); }
 
     void Put(std::string_view name, RegType type, std::vector<uint8_t> data) {
+        lastError = RegError::None;
         try {
             const int64_t key = WriteKey();
             RegistryDb::Transaction tx(Db());
@@ -121,7 +129,7 @@ struct TRegistry::Impl {
             tx.Commit();
             lastError = RegError::None;
         } catch (const ERegistryException& e) {
-            if (lastError != RegError::AccessDenied)
+            if (lastError == RegError::None)
                 lastError = RegError::Storage;
             throw ERegistryException("Failed to set data for " + QuoteName(name) + ": " + e.what());
         }
@@ -278,7 +286,7 @@ std::string TRegistry::ReadString(std::string_view name) {
             return std::string();
         }
         if (v->type != RegType::Sz)
-            throw ERegistryException("Invalid data type for " + QuoteName(name));
+            throw d->WrongType(name);
         const std::string_view raw(reinterpret_cast<const char*>(v->data.data()), v->data.size());
         return Cp1251ToUtf8(UpToZero(raw));
     });
@@ -303,7 +311,7 @@ int TRegistry::ReadBinaryData(std::string_view name, void* buffer, int bufSize) 
             throw ERegistryException("Failed to get data for " + QuoteName(name));
         }
         if (v->type != RegType::Binary || bufSize < 0 || v->data.size() > static_cast<size_t>(bufSize))
-            throw ERegistryException("Invalid data type for " + QuoteName(name));
+            throw d->WrongType(name);
         if (!v->data.empty())
             std::memcpy(buffer, v->data.data(), v->data.size());
         return static_cast<int>(v->data.size());
@@ -318,7 +326,7 @@ uint32_t TRegistry::ReadInteger(std::string_view name) {
             throw ERegistryException("Failed to get data for " + QuoteName(name));
         }
         if (v->type != RegType::Dword || v->data.size() != 4)
-            throw ERegistryException("Invalid data type for " + QuoteName(name));
+            throw d->WrongType(name);
         return static_cast<uint32_t>(v->data[0]) | static_cast<uint32_t>(v->data[1]) << 8 |
                static_cast<uint32_t>(v->data[2]) << 16 | static_cast<uint32_t>(v->data[3]) << 24;
     });

@@ -19,10 +19,12 @@ enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 enum class RegAccess { Full, ReadOnly, None };
 
 // Why the last operation of a TRegistry failed (its "last error").
-// InvalidArgument: a key name longer than 255 characters, a bad buffer.
+// WrongType: a read of a present value of another type (or too large for
+// the buffer). InvalidArgument: a key name longer than 255 characters, a bad
+// buffer, a write without an open key.
 // Storage: the database could not be opened, read or written (or stayed
 // locked by another process for longer than the busy time-out).
-enum class RegError { None, NotFound, AccessDenied, InvalidArgument, Storage };
+enum class RegError { None, NotFound, AccessDenied, WrongType, InvalidArgument, Storage };
 
 // Failed reads of a present value of the wrong type, failed writes (access
 // denied, storage error).

@@ -83,6 +83,7 @@ TEST_F(Registry, ValueTypesAndWrongTypeReads) {
     EXPECT_THROW((void)reg.ReadString("dw"), ERegistryException);
     EXPECT_THROW((void)reg.ReadString("bin"), ERegistryException);
     EXPECT_THROW((void)reg.ReadInteger("sz"), ERegistryException);
+    EXPECT_EQ(reg.LastError(), RegError::WrongType);
     EXPECT_THROW((void)reg.ReadInteger("none"), ERegistryException);
     EXPECT_EQ(reg.ReadString("none"), "");
     EXPECT_EQ(reg.LastError(), RegError::NotFound);
@@ -141,6 +142,7 @@ TEST_F(Registry, AbsoluteAndRelativePaths) {
     EXPECT_FALSE(reg.HasCurrentKey());
     EXPECT_EQ(reg.CurrentPath(), "");
     EXPECT_THROW(reg.WriteInteger("x", 1), ERegistryException);
+    EXPECT_EQ(reg.LastError(), RegError::InvalidArgument);
 
     EXPECT_FALSE(reg.OpenKey("\\Long\\" + std::string(256, 'k'), true));
     EXPECT_EQ(reg.LastError(), RegError::InvalidArgument);
