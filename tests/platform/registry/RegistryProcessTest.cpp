@@ -97,6 +97,35 @@ TEST_F(RegistryProcesses, SeveralWritersAtOnceLoseNothing) {
     EXPECT_EQ(reg.ReadInteger("v"), 148u);
 }
 
+TEST_F(RegistryProcesses, AWriterWaitsForAnotherProcessInsteadOfFailing) {
+    int holding[2];
+    ASSERT_EQ(::pipe(holding), 0);
+    const pid_t child = Spawn([&] {
+        ::close(holding[0]);
+        TRegistry reg;
+        reg.Atomically([&] {
+            if (!reg.OpenKey("\\Busy", true))
+                throw std::runtime_error("open");
+            reg.WriteInteger("first", 1);
+            if (::write(holding[1], "x", 1) != 1)
+                throw std::runtime_error("pipe");
+            // Hold the write lock a while; the parent's write has to wait.
+            ::usleep(300 * 1000);
+        });
+    });
+    ::close(holding[1]);
+    char c = 0;
+    ASSERT_EQ(::read(holding[0], &c, 1), 1);
+    ::close(holding[0]);
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("\\Busy", true)); // waits for the child's transaction
+    reg.WriteInteger("second", 2);
+    EXPECT_EQ(reg.ReadInteger("first"), 1u);
+    const int status = Wait(child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_THAT(reg.GetValueNames(), ::testing::ElementsAre("first", "second"));
+}
+
 TEST_F(RegistryProcesses, ThreadsWithAnInstanceEachShareTheDatabase) {
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
