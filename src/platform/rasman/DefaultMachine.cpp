@@ -1,6 +1,5 @@
 #include "platform/rasman/DefaultMachine.h"
 
-#include "platform/base/IniFile.h"
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/NetworkConfig.h"
 #include "platform/registry/Registry.h"
@@ -9,6 +8,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace sp::ras {
@@ -129,8 +129,6 @@ bool EnsureDefaultMachine()
     } catch (const std::exception&) {
         // a registry that cannot be written: the machine simply has no modems
     }
-    IniFile text = IniFile::Parse(DefaultNetworkIni());
-    (void)text;
     // Written as shipped (with its comments), atomically.
     const std::filesystem::path tmp = ini.string() + ".tmp";
     if (FILE* f = std::fopen(tmp.c_str(), "wb")) {

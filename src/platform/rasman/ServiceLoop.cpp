@@ -198,8 +198,9 @@ int Loop::Run()
 
     service_ = std::make_unique<RasService>(*this);
     while (!g_stop && !service_->StopRequested()) {
+        // A frozen service is hung as a whole: its dials stand still too.
         const auto now = RasService::Clock::now();
-        const auto next = service_->Advance(now);
+        const auto next = service_->Frozen() ? now + std::chrono::milliseconds(200) : service_->Advance(now);
         for (auto& [id, c] : clients_)
             Flush(c);
         Sweep();
