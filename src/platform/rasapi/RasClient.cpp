@@ -23,6 +23,7 @@ namespace {
 
 std::mutex g_poolMutex;
 std::vector<int> g_pool;
+pid_t g_poolOwner = 0; // a forked child must not share its parent's connections
 
 std::string DaemonPath()
 {
@@ -130,6 +131,12 @@ int RasClient::Acquire()
 {
     {
         std::lock_guard lock(g_poolMutex);
+        if (g_poolOwner != ::getpid()) {
+            for (const int fd : g_pool)
+                ::close(fd);
+            g_pool.clear();
+            g_poolOwner = ::getpid();
+        }
         while (!g_pool.empty()) {
             const int fd = g_pool.back();
             g_pool.pop_back();
@@ -144,7 +151,7 @@ int RasClient::Acquire()
 void RasClient::Release(int fd)
 {
     std::lock_guard lock(g_poolMutex);
-    if (g_pool.size() < 8)
+    if (g_poolOwner == ::getpid() && g_pool.size() < 8)
         g_pool.push_back(fd);
     else
         ::close(fd);

@@ -11,7 +11,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/registry/Registry.h"
+
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <random>
 #include <sstream>
 
@@ -202,6 +206,57 @@ TEST_F(RasmanDaemonTest, RasctlListsDevicesEntriesAndConnections)
     EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     Ctl({"service", "stop"});
     EXPECT_LT(ConnectToService(), 0);
+}
+
+TEST_F(RasmanDaemonTest, ModemsComeFromTheRegistryOfTheEmulatedFamily)
+{
+    SetVersion(4, 10, false);
+    std::ostringstream out, err;
+    EXPECT_EQ(Ctl({"devices"}), "modem\tUSB GPRS Modem\nmodem\tBluetooth Phone Modem\nvpn\tWAN Miniport (PPTP)\n");
+    {
+        // Without \Enum\Root\Modem the 9x family lists \Enum\Root\MDMGEN.
+        sp::TRegistry reg;
+        reg.SetRootKey(sp::RegHive::LocalMachine);
+        ASSERT_TRUE(reg.DeleteKey(k9xModemEnumKey));
+        ASSERT_TRUE(reg.OpenKey(std::string(k9xModemEnumKeyAlt) + "\\0000", true));
+        reg.WriteString("FriendlyName", "Generic Phone");
+        reg.WriteString("Driver", "Modem\\0007");
+        ASSERT_TRUE(reg.OpenKey(std::string(k9xDriverClassKey) + "Modem\\0007", true));
+        reg.WriteString("UserInit", "AT+CGDCONT=1,\"IP\",\"internet\"");
+    }
+    EXPECT_EQ(Ctl({"devices"}), "modem\tGeneric Phone\nvpn\tWAN Miniport (PPTP)\n");
+    ASSERT_EQ(MakeEntry("G", "Generic Phone", "*99#", 1768), SUCCESS);
+    RASDIALPARAMS_1052 p{};
+    p.dwSize = 1052;
+    std::strcpy(p.szEntryName, "G");
+    HRASCONN h = 0;
+    EXPECT_EQ(RAS(RasDialA)(nullptr, nullptr, reinterpret_cast<LPRASDIALPARAMSA>(&p), 0, nullptr, &h), SUCCESS);
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+}
+
+HRASCONN g_notified = 0;
+std::atomic<int> g_reports{0};
+
+TEST_F(RasmanDaemonTest, NotifierTypeOneGetsTheHandle)
+{
+    ASSERT_EQ(MakeEntry("Zentora", "USB GPRS Modem", "*99#"), SUCCESS);
+    SetModemInit("USB GPRS Modem", "AT+CGDCONT=1,\"IP\",\"internet\"");
+    RASDIALPARAMSA p{};
+    p.dwSize = 1060;
+    std::strcpy(p.szEntryName, "Zentora");
+    HRASCONN h = 0;
+    RASDIALFUNC1 notify = [](HRASCONN hc, UINT, RASCONNSTATE state, DWORD, DWORD) {
+        g_notified = hc;
+        if (state == RASCS_Connected)
+            g_reports = 1;
+    };
+    ASSERT_EQ(RAS(RasDialA)(nullptr, nullptr, &p, 1, reinterpret_cast<LPVOID>(notify), &h), SUCCESS);
+    for (int i = 0; i < 500 && g_reports == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(g_reports.load(), 1);
+    EXPECT_EQ(g_notified, h);
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    EXPECT_EQ(RAS(RasDialA)(nullptr, nullptr, &p, 2, reinterpret_cast<LPVOID>(notify), &h), ERROR_INVALID_PARAMETER);
 }
 
 } // namespace
