@@ -4,12 +4,28 @@
 
 DialRecorder* DialRecorder::current_ = nullptr;
 
-DialRecorder::DialRecorder() { current_ = this; }
-DialRecorder::~DialRecorder() { current_ = nullptr; }
+namespace {
+// Held while a report is delivered, so a recorder never goes away under a
+// late report of the library's thread.
+std::mutex g_current;
+} // namespace
+
+DialRecorder::DialRecorder()
+{
+    std::lock_guard lock(g_current);
+    current_ = this;
+}
+
+DialRecorder::~DialRecorder()
+{
+    std::lock_guard lock(g_current);
+    current_ = nullptr;
+}
 
 void DialRecorder::Notify(UINT msg, RASCONNSTATE state, DWORD error)
 {
     EXPECT_EQ(msg, WM_RASDIALEVENT);
+    std::lock_guard current(g_current);
     DialRecorder* r = current_;
     if (!r)
         return;
