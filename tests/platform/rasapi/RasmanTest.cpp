@@ -3,6 +3,7 @@
 // phonebook's text form, and rasctl's view of the service.
 #include "ServiceFixture.h"
 
+#include "platform/rasapi/RasLibrary.h"
 #include "platform/rasapi/RasProtocol.h"
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/EntryFields.h"
@@ -101,6 +102,16 @@ TEST(PayloadReader, ReadsPastTheEndFailInsteadOfOverrunning)
     Reader r2(lying);
     EXPECT_EQ(r2.Str(), "");
     EXPECT_TRUE(r2.Failed());
+}
+
+TEST(RasLibrary, FoundBesideTheProgramUnlessTheEnvironmentNamesIt)
+{
+    ::unsetenv(sp::kRasLibraryEnvVar);
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(sp::RasLibraryPath(), exe.parent_path() / "libskyportal-rasapi.so");
+    ::setenv(sp::kRasLibraryEnvVar, "/opt/other/librasapi.so", 1);
+    EXPECT_EQ(sp::RasLibraryPath(), std::filesystem::path("/opt/other/librasapi.so"));
+    ::unsetenv(sp::kRasLibraryEnvVar);
 }
 
 TEST(ModemInit, TheApnComesFromTheContextDefinition)
