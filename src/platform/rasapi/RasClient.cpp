@@ -2,6 +2,7 @@
 
 #include "platform/base/MachineRoot.h"
 #include "platform/rasapi/ras.h"
+#include "platform/rasapi/ServiceStart.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -47,67 +48,9 @@ bool Stale(int fd)
     return ::poll(&p, 1, 0) != 0;
 }
 
-// Double fork: the daemon belongs to no client and lives in a session of its
-// own, so connections outlive the program that dialled them.
-bool Spawn(const std::string& exe)
-{
-    const std::string log = (MachineRunDir() / "rasman.log").string();
-    const pid_t child = ::fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        ::setsid();
-        if (::fork() != 0)
-            ::_exit(0);
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (devnull >= 0)
-            ::dup2(devnull, 0);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-        }
-        ::close_range(3, ~0U, 0);
-        ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return true;
-}
-
 } // namespace
 
-bool StartService()
-{
-    if (const int fd = ConnectToService(); fd >= 0) {
-        ::close(fd);
-        return true;
-    }
-    // One starter at a time per machine root.
-    const int lock = ::open(StartLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0)
-        return false;
-    ::flock(lock, LOCK_EX);
-    bool ok = false;
-    if (const int fd = ConnectToService(); fd >= 0) {
-        ::close(fd);
-        ok = true;
-    } else if (Spawn(DaemonPath())) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!ok && std::chrono::steady_clock::now() < deadline) {
-            if (const int c = ConnectToService(); c >= 0) {
-                ::close(c);
-                ok = true;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        }
-    }
-    ::close(lock);
-    return ok;
-}
+bool StartService() { return StartServiceWith(DaemonPath()); }
 
 RasClient& RasClient::Instance()
 {

@@ -3,6 +3,7 @@
 #include "platform/base/MachineRoot.h"
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/RasProtocol.h"
+#include "platform/rasapi/ServiceStart.h"
 #include "platform/rasman/DefaultMachine.h"
 
 #include <fcntl.h>
@@ -46,57 +47,7 @@ std::string DaemonPath()
     return ec ? std::string("rasman") : (self.parent_path() / "rasman").string();
 }
 
-bool Start()
-{
-    if (const int fd = ConnectToService(); fd >= 0) {
-        ::close(fd);
-        return true;
-    }
-    const int lock = ::open(StartLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0)
-        return false;
-    ::flock(lock, LOCK_EX);
-    bool ok = false;
-    if (const int fd = ConnectToService(); fd >= 0) {
-        ::close(fd);
-        ok = true;
-    } else {
-        const std::string exe = DaemonPath();
-        const std::string log = (MachineRunDir() / "rasman.log").string();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::setsid();
-            if (::fork() != 0)
-                ::_exit(0);
-            const int devnull = ::open("/dev/null", O_RDONLY);
-            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            if (devnull >= 0)
-                ::dup2(devnull, 0);
-            if (out >= 0) {
-                ::dup2(out, 1);
-                ::dup2(out, 2);
-            }
-            ::close_range(3, ~0U, 0);
-            ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (child > 0) {
-            int status = 0;
-            ::waitpid(child, &status, 0);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (!ok && std::chrono::steady_clock::now() < deadline) {
-                if (const int probe = ConnectToService(); probe >= 0) {
-                    ::close(probe);
-                    ok = true;
-                } else {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-            }
-        }
-    }
-    ::close(lock);
-    return ok;
-}
+bool Start() { return StartServiceWith(DaemonPath()); }
 
 // One control request; the daemon is started when it is not running.
 bool Ask(Msg type, const std::string& payload, Frame& reply, uint32_t& code, std::ostream& err, bool start = true)
