@@ -21,6 +21,8 @@ function(skyportal_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE skyportal_common ${T_LIBS} GTest::gmock GTest::gtest_main)
+  # Helpers several test folders share.
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SKYPORTAL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
