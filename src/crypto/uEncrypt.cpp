@@ -1,5 +1,7 @@
 #include "crypto/uEncrypt.h"
 
+#include "platform/base/Hex.h"
+
 #include "crypto/Blowfish.h"
 
 #include <algorithm>
@@ -25,16 +27,6 @@ void CryptBuffer(std::vector<uint8_t>& buf, size_t n, Direction dir) {
             BlowfishDecryptCBC(data, &buf[pos], &buf[pos]);
     }
     BlowfishReset(data);
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -65,8 +57,8 @@ std::string DecryptString(std::string_view hex) {
     const size_t n = (hex.size() / 8) * 8 + 16;
     std::vector<uint8_t> buf(n, 0);
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        const int hi = HexValue(hex[i]);
-        const int lo = HexValue(hex[i + 1]);
+        const int hi = HexDigit(hex[i]);
+        const int lo = HexDigit(hex[i + 1]);
         if (hi < 0 || lo < 0)
             break;
         buf[i / 2] = static_cast<uint8_t>((hi << 4) | lo);

@@ -1,5 +1,7 @@
 #include "platform/rasman/EntryFields.h"
 
+#include "platform/base/Hex.h"
+
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -36,17 +38,6 @@ const std::array kFields = {
 #undef SP_DWORD
 #undef SP_TEXT
 #undef SP_IP
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 } // namespace
 

@@ -414,20 +414,31 @@ std::string RasService::DeleteEntry(Reader& r)
     return Reply(SavePhonebook() ? SUCCESS : ERROR_CANNOT_WRITE_PHONEBOOK);
 }
 
+// The dial parameters record of a request: its size checked for the emulated
+// version and the phonebook named; SUCCESS and the record in `p`, else the
+// error to answer.
+DWORD RasService::CheckDialParams(const std::optional<std::string>& phonebook, const std::string& record,
+                                  RASDIALPARAMSA& p) const
+{
+    if (record.size() < 4)
+        return ERROR_INVALID_PARAMETER;
+    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
+    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
+        return ERROR_INVALID_SIZE;
+    if (!PhonebookOk(phonebook))
+        return ERROR_CANNOT_OPEN_PHONEBOOK;
+    return SUCCESS;
+}
+
 std::string RasService::GetDialParams(Reader& r)
 {
     const auto phonebook = r.OptStr();
     const std::string record = r.Str();
     if (r.Failed())
         return {};
-    if (record.size() < 4)
-        return Reply(ERROR_INVALID_PARAMETER);
     RASDIALPARAMSA p{};
-    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
-    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
-        return Reply(ERROR_INVALID_SIZE);
-    if (!PhonebookOk(phonebook))
-        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    if (const DWORD code = CheckDialParams(phonebook, record, p); code != SUCCESS)
+        return Reply(code);
     const PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
     if (!e)
         return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
@@ -448,14 +459,9 @@ std::string RasService::SetDialParams(Reader& r)
     const bool removePassword = r.U32() != 0;
     if (r.Failed())
         return {};
-    if (record.size() < 4)
-        return Reply(ERROR_INVALID_PARAMETER);
     RASDIALPARAMSA p{};
-    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
-    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
-        return Reply(ERROR_INVALID_SIZE);
-    if (!PhonebookOk(phonebook))
-        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    if (const DWORD code = CheckDialParams(phonebook, record, p); code != SUCCESS)
+        return Reply(code);
     PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
     if (!e)
         return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
@@ -474,14 +480,9 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
     const std::string record = r.Str();
     if (r.Failed())
         return {};
-    if (record.size() < 4)
-        return Reply(ERROR_INVALID_PARAMETER);
     RASDIALPARAMSA p{};
-    std::memcpy(&p, record.data(), std::min(record.size(), sizeof p));
-    if (!SizeAccepted(Record::DialParams, p.dwSize, version_) || record.size() < p.dwSize)
-        return Reply(ERROR_INVALID_SIZE);
-    if (!PhonebookOk(phonebook))
-        return Reply(ERROR_CANNOT_OPEN_PHONEBOOK);
+    if (const DWORD code = CheckDialParams(phonebook, record, p); code != SUCCESS)
+        return Reply(code);
     const PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
     if (!e)
         return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);

@@ -1,5 +1,7 @@
 #include "platform/registry/RegFile.h"
 
+#include "platform/base/Hex.h"
+
 #include "platform/base/Cp1251.h"
 
 #include <cstdio>
@@ -29,16 +31,6 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
             return false;
     }
     return true;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 class Parser {

@@ -1,5 +1,7 @@
 #include "platform/registry/RegTool.h"
 
+#include "platform/base/Hex.h"
+
 #include "platform/base/Cp1251.h"
 #include "platform/registry/RegFile.h"
 #include "platform/registry/RegName.h"
@@ -204,13 +206,10 @@ uint32_t ParseDword(const std::string& s) {
 std::vector<uint8_t> ParseHexData(const std::string& s) {
     std::vector<uint8_t> bytes;
     auto digit = [&](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        Fail(std::string(kSyntax) + " Specify a valid hexadecimal value for '/d'.");
+        const int d = HexDigit(c);
+        if (d < 0)
+            Fail(std::string(kSyntax) + " Specify a valid hexadecimal value for '/d'.");
+        return d;
     };
     if (s.size() % 2 != 0)
         Fail(std::string(kSyntax) + " Specify a valid hexadecimal value for '/d'.");

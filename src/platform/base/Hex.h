@@ -1,0 +1,16 @@
+#pragma once
+
+namespace sp {
+
+// Value of one hexadecimal digit (either letter case), -1 for anything else.
+[[nodiscard]] constexpr int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace sp
