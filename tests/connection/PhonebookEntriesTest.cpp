@@ -7,6 +7,7 @@
 #include "connection/PhonebookEntries.h"
 #include "platform/base/IniFile.h"
 #include "platform/base/MachineRoot.h"
+#include "platform/registry/Registry.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/rasman/Phonebook.h"
 #include "platform/system/WindowMessages.h"
@@ -298,6 +299,26 @@ TEST_P(PhonebookEntries, ActiveConnectionsAreAdoptedOrQuestioned) {
     EXPECT_EQ(remembered, "Other");
     EXPECT_EQ(questions_.size(), 2u);
     EXPECT_FALSE(ConnIsOpen(h));
+}
+
+TEST_P(PhonebookEntries, AnUnreadableModemKeyIsLoggedAndGivesNoConnection) {
+    std::string name;
+    ASSERT_TRUE(CheckConnName(kUsb, name));
+    ASSERT_TRUE(SetModemInitString(kUsb, "AT+CGDCONT=1,\"IP\",\"internet\""));
+    const HRASCONN h = Dial("Zentora");
+    ASSERT_NE(h, 0u);
+    {
+        TRegistry reg;
+        reg.SetAccess(ModemClassKey(), RegAccess::None);
+    }
+    EXPECT_EQ(CheckAlreadyConnected(kUsb, name, {"internet"}), 0u);
+    EXPECT_TRUE(questions_.empty());
+    EXPECT_TRUE(ConnIsOpen(h)); // nothing was hung up
+    bool logged = false;
+    for (const std::string& line : root_->LogLines())
+        logged |= line.find("src: CheckAlreadyConnected      code: 888         msg: Ошибка: недостаточно прав "
+                            "для настройки соединения") != std::string::npos;
+    EXPECT_TRUE(logged);
 }
 
 TEST_P(PhonebookEntries, OnlyTheFirstReportedConnectionCounts) {
