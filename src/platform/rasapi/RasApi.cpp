@@ -332,6 +332,26 @@ RAS_EXPORT DWORD RasDialA(LPRASDIALEXTENSIONS lpRasDialExtensions, LPCSTR lpszPh
     return result;
 }
 
+// One record about a connection, copied into the caller's record of `size`
+// bytes when the daemon answers with exactly that size and it is a valid one.
+template <class Valid>
+static DWORD AskConnectionRecord(Msg type, HRASCONN hConn, void* out, DWORD size, Valid valid)
+{
+    Writer w;
+    w.U32(hConn).U32(size);
+    Frame reply;
+    const DWORD code = Ask(type, w, reply);
+    if (code != SUCCESS)
+        return code;
+    Reader r(reply.payload);
+    r.U32();
+    const std::string data = r.Str();
+    if (r.Failed() || data.size() != size || !valid(DWORD(data.size())))
+        return ERROR_UNKNOWN;
+    std::memcpy(out, data.data(), data.size());
+    return SUCCESS;
+}
+
 RAS_EXPORT DWORD RasHangUpA(HRASCONN hrasconn)
 {
     Writer w;
@@ -344,38 +364,16 @@ RAS_EXPORT DWORD RasGetConnectStatusA(HRASCONN hrasconn, LPRASCONNSTATUSA lpRasC
 {
     if (!lpRasConnStatus)
         return ERROR_INVALID_PARAMETER;
-    Writer w;
-    w.U32(hrasconn).U32(lpRasConnStatus->dwSize);
-    Frame reply;
-    const DWORD code = Ask(Msg::GetStatus, w, reply);
-    if (code != SUCCESS)
-        return code;
-    Reader r(reply.payload);
-    r.U32();
-    const std::string data = r.Str();
-    if (r.Failed() || data.size() != lpRasConnStatus->dwSize || !KnownSize(kStatusSizes, DWORD(data.size())))
-        return ERROR_UNKNOWN;
-    std::memcpy(lpRasConnStatus, data.data(), data.size());
-    return SUCCESS;
+    return AskConnectionRecord(Msg::GetStatus, hrasconn, lpRasConnStatus, lpRasConnStatus->dwSize,
+                               [](DWORD size) { return KnownSize(kStatusSizes, size); });
 }
 
 RAS_EXPORT DWORD RasGetConnectionStatistics(HRASCONN hRasConn, PRAS_STATS lpStatistics)
 {
     if (!lpStatistics)
         return ERROR_INVALID_PARAMETER;
-    Writer w;
-    w.U32(hRasConn).U32(lpStatistics->dwSize);
-    Frame reply;
-    const DWORD code = Ask(Msg::GetStatistics, w, reply);
-    if (code != SUCCESS)
-        return code;
-    Reader r(reply.payload);
-    r.U32();
-    const std::string data = r.Str();
-    if (r.Failed() || data.size() != sizeof(RAS_STATS))
-        return ERROR_UNKNOWN;
-    std::memcpy(lpStatistics, data.data(), data.size());
-    return SUCCESS;
+    return AskConnectionRecord(Msg::GetStatistics, hRasConn, lpStatistics, lpStatistics->dwSize,
+                               [](DWORD size) { return size == sizeof(RAS_STATS); });
 }
 
 RAS_EXPORT DWORD RasGetErrorStringA(UINT uErrorValue, LPSTR lpszErrorString, DWORD cBufSize)

@@ -415,10 +415,10 @@ std::string RasService::DeleteEntry(Reader& r)
 }
 
 // The dial parameters record of a request: its size checked for the emulated
-// version and the phonebook named; SUCCESS and the record in `p`, else the
-// error to answer.
+// version, the phonebook named and the entry found; SUCCESS with the record in
+// `p` and its entry in `entry`, else the error to answer.
 DWORD RasService::CheckDialParams(const std::optional<std::string>& phonebook, const std::string& record,
-                                  RASDIALPARAMSA& p) const
+                                  RASDIALPARAMSA& p, PhonebookEntry*& entry)
 {
     if (record.size() < 4)
         return ERROR_INVALID_PARAMETER;
@@ -427,7 +427,8 @@ DWORD RasService::CheckDialParams(const std::optional<std::string>& phonebook, c
         return ERROR_INVALID_SIZE;
     if (!PhonebookOk(phonebook))
         return ERROR_CANNOT_OPEN_PHONEBOOK;
-    return SUCCESS;
+    entry = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
+    return entry ? SUCCESS : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 }
 
 std::string RasService::GetDialParams(Reader& r)
@@ -437,11 +438,9 @@ std::string RasService::GetDialParams(Reader& r)
     if (r.Failed())
         return {};
     RASDIALPARAMSA p{};
-    if (const DWORD code = CheckDialParams(phonebook, record, p); code != SUCCESS)
+    PhonebookEntry* e = nullptr;
+    if (const DWORD code = CheckDialParams(phonebook, record, p, e); code != SUCCESS)
         return Reply(code);
-    const PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
-    if (!e)
-        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
     const uint32_t size = p.dwSize;
     RASDIALPARAMSA out{};
     out.dwSize = size;
@@ -460,11 +459,9 @@ std::string RasService::SetDialParams(Reader& r)
     if (r.Failed())
         return {};
     RASDIALPARAMSA p{};
-    if (const DWORD code = CheckDialParams(phonebook, record, p); code != SUCCESS)
+    PhonebookEntry* e = nullptr;
+    if (const DWORD code = CheckDialParams(phonebook, record, p, e); code != SUCCESS)
         return Reply(code);
-    PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
-    if (!e)
-        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
     e->userName = BoundedText(p.szUserName, sizeof p.szUserName);
     e->domain = BoundedText(p.szDomain, sizeof p.szDomain);
     e->passwordSaved = !removePassword;
@@ -481,11 +478,9 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
     if (r.Failed())
         return {};
     RASDIALPARAMSA p{};
-    if (const DWORD code = CheckDialParams(phonebook, record, p); code != SUCCESS)
+    PhonebookEntry* e = nullptr;
+    if (const DWORD code = CheckDialParams(phonebook, record, p, e); code != SUCCESS)
         return Reply(code);
-    const PhonebookEntry* e = phonebook_.Find(BoundedText(p.szEntryName, sizeof p.szEntryName));
-    if (!e)
-        return Reply(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
 
     for (auto& [h, c] : connections_) {
         if (!SameText(c->entry, e->name))

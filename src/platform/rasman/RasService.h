@@ -81,7 +81,7 @@ private:
     void Refresh(); // picks up files changed by others
     bool PhonebookOk(const std::optional<std::string>& phonebook) const;
     DWORD CheckDialParams(const std::optional<std::string>& phonebook, const std::string& record,
-                          RASDIALPARAMSA& p) const;
+                          RASDIALPARAMSA& p, PhonebookEntry*& entry);
     bool SavePhonebook();
     TRegistry& Registry();
     void Step(Connection& c, Clock::time_point now);
