@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace sp {
 
@@ -68,6 +69,8 @@ private:
     std::function<HRASCONN()> conn_;
     TEvent wake_;
     std::atomic<bool> inSend_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<std::thread::id> bodyThread_{};
 
     mutable std::mutex m_; // the figures below; the owner reads them during a send
     uint32_t FSessRecv = 0;

@@ -195,13 +195,18 @@ void TfrmProgress::PrepareForDial()
     FlblProgress->setText(QStringLiteral("Поиск активных соединений..."));
 }
 
-int TfrmProgress::ShowFailure(const QString& status)
+void TfrmProgress::PrepareFailure(const QString& status)
 {
     hide();
     Fbar->hide();
     FlblProgress->setText(status);
     FbtnDetail->setVisible(!GetDetails().empty());
     FbtnClose->setText(QStringLiteral("Закрыть"));
+}
+
+int TfrmProgress::ShowFailure(const QString& status)
+{
+    PrepareFailure(status);
     return exec();
 }
 

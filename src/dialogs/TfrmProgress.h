@@ -62,8 +62,10 @@ public:
     // hidden, "Отменить", bar at 0, status "Поиск активных соединений...",
     // cancel flag cleared. The caller then shows the window.
     void PrepareForDial();
-    // Result mode after a failed dial: shows status, offers the details when
-    // there are any, and shows the window modally until it is closed.
+    // Result mode after a failed dial: hidden, bar hidden, the status, the
+    // details button when there are details, "Закрыть".
+    void PrepareFailure(const QString& status);
+    // PrepareFailure, then the window modally until it is closed.
     int ShowFailure(const QString& status);
 
     void btnCloseClick();

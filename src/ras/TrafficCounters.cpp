@@ -17,15 +17,15 @@ namespace {
 std::mutex gSourceMutex;
 MainConnectionSource gSource;
 
+constexpr DWORD kNotReady = ERROR_RASMAN_CANNOT_INITIALIZE;
+
+} // namespace
+
 HRASCONN MainConnection()
 {
     std::lock_guard lk(gSourceMutex);
     return gSource ? gSource() : 0;
 }
-
-constexpr DWORD kNotReady = ERROR_RASMAN_CANNOT_INITIALIZE;
-
-} // namespace
 
 void SetMainConnectionSource(MainConnectionSource source)
 {

@@ -15,6 +15,8 @@ class TRegistry;
 // the field changes only while the statistics thread cannot be reading it).
 using MainConnectionSource = std::function<HRASCONN()>;
 void SetMainConnectionSource(MainConnectionSource source);
+// The main window's current connection, 0 when none (or no source).
+[[nodiscard]] HRASCONN MainConnection();
 
 // Received and transmitted byte counters. WinVersion below 500: the dial-up
 // adapter's totals since the machine started, from HKEY_DYN_DATA (hConn is
