@@ -135,6 +135,8 @@ HRASCONN OpenConnection(std::string_view modem, std::string& entryName, std::vec
         thread->Start();
 
         WaitForDial(*thread);
+        // The last report is shown before the outcome replaces it.
+        DrainNotifier();
 
         result = static_cast<HRASCONN>(thread->ReturnValue());
         entryName = thread->EntryName;

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 
 namespace sp {
 namespace {
@@ -205,6 +206,10 @@ TRasEntryPtr CheckConnNameT(std::string_view modem, std::string& entryName) {
         using P = typename F::Props;
         DWORD size = 0;
         (void)EntrySizeQuery<P>(size);
+        // A service that gives no size at all (not answering) gives no record
+        // to dial with.
+        if (size == 0)
+            throw std::runtime_error("The remote access service gave no entry size");
         auto record = std::make_unique<TRasEntryRecord>(size);
         if (!entryName.empty()) {
             const std::string name = Utf8ToCp1251(entryName);

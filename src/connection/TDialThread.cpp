@@ -106,17 +106,24 @@ void RegisterDial(std::shared_ptr<TDialThread> thread, TfrmProgress* form)
     gDial.form = form;
 }
 
-void ClearDial()
+void DrainNotifier()
 {
     std::unique_lock lk(gDialMutex);
-    gDial = TDialRef{};
-    // A notifier still inside may be sending to a window of this thread.
     while (gInFlight > 0) {
         lk.unlock();
         ProcessMessages();
         lk.lock();
         gDialIdle.wait_for(lk, std::chrono::milliseconds(2), [] { return gInFlight == 0; });
     }
+}
+
+void ClearDial()
+{
+    {
+        std::lock_guard lk(gDialMutex);
+        gDial = TDialRef{};
+    }
+    DrainNotifier();
 }
 
 TfrmProgress* RegisteredProgressForm()
@@ -165,8 +172,10 @@ void TDialThread::DialCallback(UINT, RASCONNSTATE state, DWORD error)
                 ref.form->SetErrorCode(static_cast<int32_t>(error));
                 ref.form->SetDetails(GetRasErrorDescr(static_cast<int32_t>(error)));
             }
-            t.Wake();
+            // Shown before the dial thread is woken, so its next text does
+            // not replace this one unseen.
             t.NotifyProgress();
+            t.Wake();
             return;
         }
         if (const auto text = ConnStateText(state))
@@ -177,8 +186,8 @@ void TDialThread::DialCallback(UINT, RASCONNSTATE state, DWORD error)
         } else if (state == RASCS_SubEntryDisconnected || state == RASCS_Disconnected) {
             t.DialDone.store(true, std::memory_order_release);
         }
-        t.Wake();
         t.NotifyProgress();
+        t.Wake();
     } catch (const std::exception& e) {
         // The library's thread must not unwind.
         WriteLog("DialCallback", 888, e.what());
@@ -285,6 +294,7 @@ void TDialThread::Dial()
         SetProgressText("Настройка модема...");
         NotifyProgress();
         SetModemInitString(ModemName, InitStringFor(apn));
+        bool restored = false;
 
         for (int j = -1; j <= 1; ++j) {
             std::memset(params.szPhoneNumber, 0, sizeof params.szPhoneNumber);
@@ -295,6 +305,11 @@ void TDialThread::Dial()
                     continue;
                 SetField(params.szPhoneNumber, PhoneNumbers[static_cast<size_t>(j)]);
             }
+            // A failed attempt put the saved string back; the next number
+            // must still ask for this APN.
+            if (restored)
+                SetModemInitString(ModemName, InitStringFor(apn));
+            restored = false;
             const std::string phone = FieldText(params.szPhoneNumber, sizeof params.szPhoneNumber);
             char line[2048];
             std::snprintf(line, sizeof line, "Entry: %s ; Phone: %s  ; APN: %s  User: %s  ; Pswd: %s  ",
@@ -352,6 +367,8 @@ void TDialThread::Dial()
                 if (SleepRound())
                     NotifyProgress();
             }
+            // A report still being shown is seen before the sequence moves on.
+            WaitNotifierIdle();
             // Judged where the wait ended: the hang-up below steps the bar again.
             const bool silent = Progress != nullptr
                                 && Progress->BarPosition() >= Progress->BarMax() - Progress->BarStep()
@@ -372,6 +389,7 @@ void TDialThread::Dial()
             }
 
             SetModemInitString(ModemName, savedInit);
+            restored = true;
             const int32_t error = Progress != nullptr ? Progress->GetErrorCode() : 0;
             LogRasError("Dialing error code", error);
             if (hConn.load() != 0) {

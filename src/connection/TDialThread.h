@@ -84,6 +84,8 @@ struct TDialRef {
 };
 void RegisterDial(std::shared_ptr<TDialThread> thread, TfrmProgress* form);
 void ClearDial();
+// Handles messages until no notifier is inside (main thread).
+void DrainNotifier();
 [[nodiscard]] TfrmProgress* RegisteredProgressForm();
 // Waits until no notifier is running (not on the main thread).
 void WaitNotifierIdle();

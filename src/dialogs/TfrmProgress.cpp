@@ -171,8 +171,13 @@ LRESULT TfrmProgress::WndProc(UINT msg, WPARAM, LPARAM)
     default:
         return 0;
     }
-    if (FDialProgress != nullptr)
-        FlblProgress->setText(QString::fromStdString(FDialProgress->ProgressText()));
+    if (FDialProgress != nullptr) {
+        const QString text = QString::fromStdString(FDialProgress->ProgressText());
+        if (text != FlblProgress->text()) {
+            FlblProgress->setText(text);
+            emit statusChanged(text);
+        }
+    }
     return 0;
 }
 

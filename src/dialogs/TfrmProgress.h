@@ -80,6 +80,10 @@ public:
 
     void reject() override;
 
+signals:
+    // The status line took a new text from the dial (after each message).
+    void statusChanged(const QString& text);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
