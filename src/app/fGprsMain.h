@@ -1,19 +1,124 @@
 #pragma once
 
+#include "connection/ConnectionManager.h"
+#include "platform/rasapi/ras.h"
 #include "platform/registry/Registry.h"
+#include "platform/system/WindowMessages.h"
 
+#include <QWidget>
+
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QScrollArea;
+class QScrollBar;
+class QTimer;
+
 namespace sp {
 
-// The program's main window. Its state lives here; all of it is owned by the
-// window and touched only on the main thread.
-class TfrmGprsMain {
+class TGPRSButton;
+class TGraphPanel;
+class TLinkLabel;
+class TStatThread;
+class TTransPanel;
+
+// How SetTrayState treats the tray icon.
+enum class TTrayMode : uint8_t { On, Off, Unchanged };
+
+// The program's main window: a first-start wizard (agreement, installation),
+// then the main page with the connection button and the session's
+// statistics, a settings page and an About page. Its state and its
+// components are owned by the window and touched only on the main thread;
+// the one exception is FConn, which the statistics thread reads.
+class TfrmGprsMain : public QWidget, public IConnectionHost
+{
+    Q_OBJECT
+
 public:
+    explicit TfrmGprsMain(QWidget* parent = nullptr);
+    ~TfrmGprsMain() override;
+
+    // Initialisation once the window exists (settings, first page by stage,
+    // modem list, log line), then the window shows itself.
+    void FormCreate();
+    // Before the window closes: true lets it close.
+    bool FormCloseQuery();
+    // As it closes: the settings are saved unless the agreement was never
+    // accepted, and the statistics thread is told to stop.
+    void FormClose();
+
+    // Pages and stages (fGprsMain.cpp).
+    void SetPage(uint8_t page);
+    void UpdatePage();
+    void FillModemList();
+    bool RefreshModemList();
+    // The page panel on top of the stack, the one a person sees.
+    [[nodiscard]] QWidget* TopPage() const;
+    void BringToFront(QWidget* page);
+    void SendToBack(QWidget* page);
+
+    void btnAgreeClick();
+    void btnDisagreeClick();
+    void aNextExecute();
+    void aSvcOKExecute();
+    void lblSettingsClick();
+    void lblAboutClick();
+    void lblAgreementClick();
+    void Label12Click();
+    void Label40Click();
+    void lbConnectionsDblClick();
+    void scrollUAChange();
+    void sbUAMouseUp();
+    void sbUAMouseWheel(int wheelDelta);
+
+    // The installation actions behind "Далее"; false when one of them failed
+    // (the wizard then stays where it is).
+    bool RunInstallActions();
+
+    // Connection control and messages (fGprsMainConnection.cpp).
+    void aConnectExecute();
+    HRASCONN Connect();
+    bool Disconnect();
+    void ShowDisconnected();
+    void StartStatistics(bool resetTotals);
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    [[nodiscard]] HWND Handle() const;
+
+    // IConnectionHost.
+    [[nodiscard]] bool APNUpdated() const override { return FAPNUpdated; }
+    void SetAPNUpdated(bool value) override { FAPNUpdated = value; }
+    [[nodiscard]] std::string GetAPNVersionString() const override;
+    void SetAPNVersion(const std::string& version) override;
+    [[nodiscard]] QWidget* ProgressOwner() const override;
+
+    // Statistics view (fGprsMainStats.cpp).
+    // WM_STAT_UPDATE: the thread's speed and time with the session counts.
+    void StatUpdate(uint32_t received, uint32_t transmitted);
+    void ShowSample(uint32_t received, uint32_t transmitted, uint32_t speed, double connTime);
+    void gpnlStatMouseMove(int x, int y);
+    void gpnlStatMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                           int x, int y);
+    // Whether the graph shows its own hints (off while the own hint window is up).
+    [[nodiscard]] bool GraphShowHint() const { return FGraphShowHint; }
+    [[nodiscard]] uint32_t RememberedMaxSpeed() const { return FMaxSpeed; }
+
+    // Frame, hints and tray (fGprsMainFrame.cpp).
+    void SetTrayState(TTrayMode mode, const QString& hint);
+    void ShowHintText(QWidget* control, int x, const QString& text, int y);
+    void hintTimerTimer();
+    void AppRestore();
+    [[nodiscard]] QString TrayHint() const { return FTrayHint; }
+    [[nodiscard]] QLabel* HintWnd() const { return FHintWnd; }
+
     // Settings store (fGprsMainSettings.cpp): the five values under
     // HKEY_LOCAL_MACHINE\Software\Zentora\Skyportal, enciphered unless
     // argument 2 is "/r".
@@ -36,7 +141,118 @@ public:
     std::string FAPNVersion{"0"};
     uint8_t FStage = 3;                      // 3 agreement, 0 installation, 2 done
 
+    // Run-time state.
+    uint8_t FPage = 3;
+    std::atomic<HRASCONN> FConn{0};          // read by the statistics thread
+    std::shared_ptr<TStatThread> FStatThread;
+    bool FAPNUpdated = false;
+    std::string FVersion;
+    bool FDragging = false;
+    int32_t FDragX = 0;
+    int32_t FDragY = 0;
+    bool FFirstStart = false;
+    bool FConfigErrorShown = false;
+    uint32_t FBaseRecv = 0;
+    uint32_t FBaseXmit = 0;
+    // The running program as a Windows path; the copy box depends on it.
+    std::string FProgramFile;
+
+    // Components, owned through their Qt parents; reachable by name like the
+    // published fields of a form.
+    QLabel* Image1 = nullptr;
+    TTransPanel* pnlMain = nullptr;
+    TTransPanel* pnlAgreement = nullptr;
+    TTransPanel* pnlAbout = nullptr;
+    TTransPanel* pnlSettings = nullptr;
+    TLinkLabel* lblAbout = nullptr;
+    TLinkLabel* lblAgreement = nullptr;
+
+    QLabel* imgConnect = nullptr;
+    TGraphPanel* gpnlStat = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QLabel* lblConnStatus = nullptr;
+    TGPRSButton* btnConnect = nullptr;
+    QLabel* lblSettingsNote = nullptr;
+    TLinkLabel* lblSettings = nullptr;
+    QLabel* lblSpeedGroup = nullptr;
+    QLabel* lblMaxSpeedCaption = nullptr;
+    QLabel* lblMaxSpeed = nullptr;
+    QLabel* lblTrafficGroup = nullptr;
+    QLabel* lblReceivedCaption = nullptr;
+    QLabel* lblReceived = nullptr;
+    QLabel* lblTransmittedCaption = nullptr;
+    QLabel* lblTransmitted = nullptr;
+    QLabel* lblTotalCaption = nullptr;
+    QLabel* lblTotal = nullptr;
+    QLabel* lblTimeGroup = nullptr;
+    QLabel* lblTime = nullptr;
+
+    QLabel* imgUA = nullptr;
+    QScrollArea* sbUA = nullptr;
+    QLabel* lblUAText = nullptr;
+    QScrollBar* scrollUA = nullptr;
+    TGPRSButton* btnDisagree = nullptr;
+    TGPRSButton* btnAgree = nullptr;
+    TLinkLabel* lblUAReturn = nullptr;
+
+    QLabel* imgAbout = nullptr;
+    QLabel* lblAboutText = nullptr;
+    QLabel* lblVersion = nullptr;
+    TLinkLabel* Label12 = nullptr;
+
+    QLabel* imgStart = nullptr;
+    QLabel* imgService = nullptr;
+    QLabel* lblChooseModem = nullptr;
+    TLinkLabel* Label40 = nullptr;
+    TLinkLabel* Label41 = nullptr;
+    QFrame* pnlModemFrame = nullptr;
+    QListWidget* lbConnections = nullptr;
+    QLabel* lblModemNote = nullptr;
+    QCheckBox* chbDesktop = nullptr;
+    QCheckBox* chbAutorun = nullptr;
+    QCheckBox* chbCopy = nullptr;
+    TLinkLabel* lblDesktop = nullptr;
+    TLinkLabel* lblAutorun = nullptr;
+    TLinkLabel* lblCopy = nullptr;
+    TGPRSButton* btnSvcOK = nullptr;
+    TGPRSButton* btnNext = nullptr;
+
+    // ActionList1.
+    QAction* aNext = nullptr;
+    QAction* aExit = nullptr;
+    QAction* aConnect = nullptr;
+    QAction* aRestore = nullptr;
+    QAction* aSvcOK = nullptr;
+
+    QTimer* hintTimer = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void CreateComponents();
+    void CreateMainPage();
+    void CreateAgreementPage();
+    void CreateAboutPage();
+    void CreateSettingsPage();
+    void CreateActions();
+    void CheckAgreementScrolled();
+    [[nodiscard]] bool RunsFromCopyFolder() const;
+    [[nodiscard]] std::string SelectedModem() const;
+    void SetLabelsWidth();
+    void ActionList1Update();
+
+    // The saved page of the agreement and About panels (their tags).
+    uint8_t FAgreementReturnPage = 2;
+    uint8_t FAboutReturnPage = 2;
+    uint32_t FMaxSpeed = 0;          // lblMaxSpeed's tag
+    bool FGraphShowHint = true;
+    QString FTrayHint;
+    QLabel* FHintWnd = nullptr;      // the own hint window, owned by the window
+    bool FUpdatingPage = false;
+
+    std::unique_ptr<TMessageWindow> FWindow;
     // The settings key, open only while LoadSettings or SaveSettings runs.
     std::unique_ptr<TRegistry> FSettingsKey;
 };

@@ -1,3 +1,5 @@
+#include "QtTestApp.h"
+
 #include "app/fGprsMain.h"
 #include "crypto/uEncrypt.h"
 #include "platform/base/CommandLine.h"
