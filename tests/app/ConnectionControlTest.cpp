@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QTest>
 
 #include <algorithm>

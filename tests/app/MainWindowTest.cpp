@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QListWidget>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -103,7 +104,7 @@ TEST_F(MainWindowTest, TheWheelScrollsByATenthRoundedUpAndStopsAtTheEnd) {
 
 TEST_F(MainWindowTest, DraggingTheThumbAndReleasingOverTheTextReCheck) {
     TfrmGprsMain& w = Start();
-    QTest::qWaitForWindowExposed(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     // Drag the thumb to the bottom of the bar.
     QScrollBar* bar = w.scrollUA;
     const QPoint thumb(8, 20);
@@ -329,8 +330,9 @@ TEST_F(MainWindowTest, AnIdleCycleBringsThePageInLine) {
     EXPECT_FALSE(w.aExit->text().isEmpty());
     w.FConn = 0x77;
     // Nothing calls UpdatePage here but the event loop about to wait.
-    QTimer::singleShot(20, [] {});
-    QTest::qWait(50);
+    QEventLoop loop;
+    QTimer::singleShot(30, &loop, &QEventLoop::quit);
+    loop.exec();
     EXPECT_EQ(w.btnConnect->Caption(), QStringLiteral("Отключиться"));
     w.FConn = 0;
 }

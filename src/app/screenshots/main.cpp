@@ -1,0 +1,178 @@
+// Walks the main window through its pages and stages on a fresh simulated
+// machine and saves each as a PNG file:  skyportal-screenshots DIR
+// Needs a real display (the screenshot script runs it under Xvfb), because
+// the dialling picture shows the progress window above the main window.
+
+#include "app/fGprsMain.h"
+#include "connection/ConnectionManager.h"
+#include "controls/TGPRSButton.h"
+#include "controls/TGraphPanel.h"
+#include "dialogs/TfrmProgress.h"
+#include "platform/base/CommandLine.h"
+#include "platform/base/IniFile.h"
+#include "platform/base/MachineRoot.h"
+#include "platform/rasman/DefaultMachine.h"
+#include "platform/system/WindowMessages.h"
+#include "ras/RasGlobals.h"
+#include "ras/TRasThread.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+using namespace sp;
+namespace fs = std::filesystem;
+
+namespace {
+
+QString gDir;
+int gFailures = 0;
+
+void Settle(int ms = 100)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 20000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+void Save(const QPixmap& picture, const char* name)
+{
+    const QString file = gDir + QLatin1Char('/') + QString::fromLatin1(name);
+    if (picture.isNull() || !picture.save(file)) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(file));
+        ++gFailures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(file));
+}
+
+void Shot(TfrmGprsMain& w, const char* name)
+{
+    w.UpdatePage();
+    Settle();
+    Save(w.grab(), name);
+}
+
+// The part of the screen that holds the main window and the progress window.
+void ScreenShot(TfrmGprsMain& w, const char* name)
+{
+    QRect area = w.frameGeometry();
+    if (TfrmProgress* progress = ProgressForm())
+        area = area.united(progress->frameGeometry());
+    Save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()), name);
+}
+
+void SetNetwork(const std::string& section, const std::string& key, const std::string& value)
+{
+    const auto path = MachineRoot() / "network.ini";
+    IniFile net = IniFile::Load(path);
+    net.Set(section, key, value);
+    (void)net.Save(path);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: skyportal-screenshots DIR\n");
+        return 2;
+    }
+    gDir = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(gDir)) {
+        std::fprintf(stderr, "screenshots: cannot create %s\n", argv[1]);
+        return 1;
+    }
+    std::string tmpl = (fs::temp_directory_path() / "sp-shots-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr)
+        return 1;
+    const fs::path root = tmpl;
+    ::setenv("SKYPORTAL_ROOT", root.c_str(), 1);
+    // The update server is not asked: nothing listens there.
+    ::setenv("SKYPORTAL_UPDATE_HOST", "127.0.0.1", 1);
+
+    char program[] = "skyportal";
+    char* args[] = {program, nullptr};
+    SetCommandLine(1, args);
+    int qtArgc = 1;
+    QApplication app(qtArgc, args);
+    InitRasGlobals();
+    ras::EnsureDefaultMachine();
+    // Slow enough states for the dialling picture, a lively graph.
+    SetNetwork("Service", "StateDelayMs", "400");
+    SetNetwork("USB GPRS Modem", "Traffic", "bursty");
+    SetNetwork("USB GPRS Modem", "RxRate", "6000");
+    SetNetwork("Service", "TickMs", "100");
+    SetConnectionRoundLength(std::chrono::milliseconds(40));
+
+    {
+        TfrmGprsMain w;
+        w.FormCreate();
+        w.move(40, 40);
+        WaitFor([&] { return w.isVisible(); });
+        Settle(300);
+        Shot(w, "main-agreement.png");
+
+        w.scrollUA->setValue(w.scrollUA->maximum());
+        Shot(w, "main-agreement-end.png");
+
+        w.btnAgreeClick();
+        // The list shows the first modem chosen.
+        w.lbConnections->setCurrentRow(0);
+        Shot(w, "main-installation.png");
+
+        w.aNextExecute();
+        Shot(w, "main-disconnected.png");
+
+        QTimer::singleShot(1500, [&w] { ScreenShot(w, "main-dialling.png"); });
+        w.aConnectExecute();
+        if (w.FConn == 0) {
+            std::fprintf(stderr, "screenshots: the dial failed\n");
+            ++gFailures;
+        }
+        WaitFor([&] { return w.gpnlStat->Samples().size() >= 40; });
+        Shot(w, "main-connected.png");
+
+        w.aConnectExecute();
+        w.lblSettingsClick();
+        Shot(w, "main-settings.png");
+        w.aSvcOKExecute();
+        w.lblAboutClick();
+        Shot(w, "main-about.png");
+        w.Label12Click();
+        w.FStage = 3; // nothing to keep of this machine
+        w.close();
+    }
+
+    // Let the service go with its machine.
+    const std::string stop = "SKYPORTAL_ROOT='" + root.string() + "' '" +
+                             (fs::path(ProgramFile()).parent_path() / "rasctl").string() +
+                             "' service stop >/dev/null 2>&1";
+    (void)std::system(stop.c_str());
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return gFailures == 0 ? 0 : 1;
+}
