@@ -9,7 +9,10 @@
 #include "ras/RasErrors.h"
 #include "update/ApnUpdate.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QLabel>
+#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -28,16 +31,21 @@ TProgressFailureHook gFailureHook;
 std::unique_ptr<TfrmProgress> gProgress;
 
 // Handles the main thread's messages until the dial thread has set its
-// terminated flag; every round of at most 500 ms tests the flag through the
-// thread's event, and messages are handled between short slices, so each
-// synchronous notification of the dial thread is answered at once.
+// terminated flag. The wait sleeps in the event loop, so each synchronous
+// notification of the dial thread is answered the moment it is posted; the
+// thread's end posts an event too, and a timer of one round tests the flag at
+// least that often whatever happens.
 void WaitForDial(TDialThread& thread)
 {
-    const auto slice = std::min(ConnectionRoundLength(), std::chrono::milliseconds(5));
-    while (!thread.TerminatedFlag()) {
-        ProcessMessages();
-        (void)thread.TerminatedEvent().WaitFor(slice);
+    if (QCoreApplication::instance() == nullptr) {
+        while (!thread.TerminatedFlag())
+            (void)thread.TerminatedEvent().WaitFor(ConnectionRoundLength());
+        return;
     }
+    QTimer round;
+    round.start(ConnectionRoundLength());
+    while (!thread.TerminatedFlag())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 QString FailureText(int32_t code)

@@ -13,6 +13,8 @@
 #include "ras/RasGlobals.h"
 #include "ras/TrafficCounters.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -229,6 +231,9 @@ void TDialThread::Execute()
         {
             t.terminatedFlag_.store(true, std::memory_order_release);
             t.terminatedEvent_.SetEvent();
+            // Wakes a main thread that waits in its event loop.
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
         }
     } finish{*this};
     try {
