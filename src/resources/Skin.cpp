@@ -1,60 +1,66 @@
 #include "resources/Skin.h"
 
-#include <QPainter>
+#include "resources/SkinFiles.h"
+
+#include <QDir>
+#include <QFile>
 
 namespace sp::skin {
 
+namespace {
+
+QString ResourcePath(const QString& fileName)
+{
+    return QStringLiteral(":/skin/") + fileName;
+}
+
+QPixmap Load(const QString& fileName)
+{
+    return QPixmap(ResourcePath(fileName));
+}
+
+} // namespace
+
 QPixmap Background()
 {
-    QPixmap picture(500, 360);
-    picture.fill(QColor(244, 241, 249));
-    QPainter p(&picture);
-    p.fillRect(0, 0, 500, 27, QColor(104, 84, 150));
-    p.setPen(Qt::white);
-    p.drawLine(457, 16, 468, 16);
-    p.drawLine(480, 8, 489, 17);
-    p.drawLine(489, 8, 480, 17);
-    return picture;
+    return Load(BackgroundFileName());
 }
 
 QPixmap HeadingPicture(Heading heading)
 {
-    QSize size(145, 25);
-    switch (heading) {
-    case Heading::Agreement: size = {361, 25}; break;
-    case Heading::Start:
-    case Heading::Service: size = {113, 25}; break;
-    case Heading::Connect:
-    case Heading::About: break;
-    }
-    QPixmap picture(size);
-    picture.fill(QColor(137, 102, 181));
-    return picture;
-}
-
-static QIcon PlainIcon(const QColor& color)
-{
-    QPixmap picture(32, 32);
-    picture.fill(color);
-    return QIcon(picture);
+    return Load(HeadingFileName(heading));
 }
 
 QIcon TrayIcon(bool connected)
 {
-    return PlainIcon(connected ? QColor(137, 102, 181) : QColor(150, 150, 150));
+    QIcon icon;
+    for (int size : kTrayIconSizes)
+        icon.addFile(ResourcePath(TrayIconFileName(connected, size)), QSize(size, size));
+    return icon;
 }
 
 QIcon ProgramIcon()
 {
-    return PlainIcon(QColor(104, 84, 150));
+    QIcon icon;
+    for (int size : kProgramIconSizes)
+        icon.addFile(ResourcePath(ProgramIconFileName(size)), QSize(size, size));
+    return icon;
 }
 
-QString AgreementText()
+bool WriteProgramIcon(const QString& folder)
 {
-    QString text;
-    for (int i = 1; i <= 40; ++i)
-        text += QStringLiteral("<p>%1. Пользовательское соглашение.</p>").arg(i);
-    return text;
+    for (int size : kProgramIconSizes) {
+        const QString dir = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
+        if (!QDir().mkpath(dir))
+            return false;
+        const QString target = dir + QStringLiteral("/skyportal.png");
+        // The resource is already the PNG; a plain copy keeps it byte for byte.
+        QFile::remove(target);
+        if (!QFile::copy(ResourcePath(ProgramIconFileName(size)), target))
+            return false;
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+    return true;
 }
 
 } // namespace sp::skin

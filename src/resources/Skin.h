@@ -26,6 +26,11 @@ enum class Heading {
 [[nodiscard]] QIcon TrayIcon(bool connected);
 [[nodiscard]] QIcon ProgramIcon();
 
+// Writes the program's icon as PNG files for a desktop entry, in the layout of
+// the freedesktop icon theme: folder/<n>x<n>/apps/skyportal.png for n of 16,
+// 22, 24, 32, 48, 64, 128 and 256. False when a file cannot be written.
+[[nodiscard]] bool WriteProgramIcon(const QString& folder);
+
 // The user agreement as rich text for a label 454 pixels wide (the 470-pixel
 // box less its scroll bar); it lays out to about 1155 pixels.
 [[nodiscard]] QString AgreementText();
