@@ -1,0 +1,219 @@
+// The single instance, the version information of files and the shell
+// mapping, on a fresh machine root.
+#include "platform/base/MachineRoot.h"
+#include "platform/system/Shell.h"
+#include "platform/system/SingleInstance.h"
+#include "platform/system/VersionInfo.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace sp;
+
+namespace {
+
+class MachineRootDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "sp-sys-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        ::setenv("SKYPORTAL_ROOT", (dir_ / "root").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    static std::string Read(const fs::path& p)
+    {
+        std::ifstream f(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    }
+    fs::path dir_;
+};
+
+TEST_F(MachineRootDir, TheNamedLockIsHeldByTheFirstOnlyAndFreedWithIt)
+{
+    auto first = std::make_unique<TNamedMutex>("ZentoraSkyportal");
+    ASSERT_TRUE(first->Valid());
+    EXPECT_FALSE(first->AlreadyExists());
+    {
+        TNamedMutex second("ZentoraSkyportal");
+        EXPECT_TRUE(second.AlreadyExists());
+        TNamedMutex other("Other");
+        EXPECT_FALSE(other.AlreadyExists());
+    }
+    // Another process sees it too, and a killed holder frees it.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TNamedMutex inChild("ZentoraSkyportal");
+        ::_exit(inChild.AlreadyExists() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    first.reset();
+    TNamedMutex after("ZentoraSkyportal");
+    EXPECT_FALSE(after.AlreadyExists());
+}
+
+TEST_F(MachineRootDir, ASecondStartFindsTheRunningWindowByClassAndTitle)
+{
+    EXPECT_EQ(TRemoteWindow::Find("TfrmGprsMain", "Зентора Skyportal"), nullptr) << "nobody runs yet";
+    int shown = 0;
+    int foreground = 0;
+    std::vector<std::tuple<UINT, WPARAM, LPARAM>> messages;
+    TTopLevelWindow window("TfrmGprsMain", "Зентора Skyportal",
+                           {[&] { ++shown; }, [&] { ++foreground; },
+                            [&](UINT m, WPARAM w, LPARAM l) {
+                                messages.emplace_back(m, w, l);
+                                return LRESULT{42};
+                            }});
+    ASSERT_TRUE(window.Listening());
+
+    std::atomic<bool> done{false};
+    LRESULT result = 0;
+    bool foundOther = true;
+    std::thread second([&] {
+        foundOther = TRemoteWindow::Find("TfrmGprsMain", "Another title") != nullptr;
+        auto w = TRemoteWindow::Find("TfrmGprsMain", "Зентора Skyportal");
+        if (w) {
+            w->ShowNormal();
+            w->SetForeground();
+            result = w->SendMessage(0x404, 0, 0);
+        }
+        done = true;
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    second.join();
+    EXPECT_FALSE(foundOther);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(foreground, 1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(std::get<0>(messages[0]), 0x404u);
+    EXPECT_EQ(result, 42) << "the send returns the handler's result";
+}
+
+TEST(VersionInfo, TheBuildsRecordsAreReadFromAnyFile)
+{
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const uint32_t size = GetFileVersionInfoSizeA(self);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data;
+    ASSERT_TRUE(GetFileVersionInfoA(self, size, data));
+    std::string translation;
+    ASSERT_TRUE(VerQueryValueA(data, "\\VarFileInfo\\Translation", translation));
+    EXPECT_EQ(translation, "04E30419");
+    std::string version;
+    ASSERT_TRUE(VerQueryValueA(data, "\\StringFileInfo\\041904E3\\FileVersion", version));
+    EXPECT_EQ(version, "1.2.3.4");
+    EXPECT_FALSE(VerQueryValueA(data, "\\StringFileInfo\\041904E3\\ProductName", version));
+
+    // No section, not an ELF file, a file cut short, no file: nothing.
+    EXPECT_EQ(GetFileVersionInfoSizeA("/bin/sh"), 0u);
+    EXPECT_EQ(GetFileVersionInfoSizeA("/etc/hostname"), 0u);
+    EXPECT_EQ(GetFileVersionInfoSizeA("/nonexistent/file"), 0u);
+    const fs::path cut = fs::temp_directory_path() / ("sp-cut-" + std::to_string(::getpid()));
+    {
+        std::ifstream in(self, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream out(cut, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+    }
+    EXPECT_EQ(GetFileVersionInfoSizeA(cut.string()), 0u);
+    fs::remove(cut);
+}
+
+TEST(VersionInfo, BlockMadeForTheBuildReadsBack)
+{
+    const std::string block = MakeVersionBlock(0x0419, 0x04E3, "7");
+    const std::vector<char> data(block.begin(), block.end());
+    std::string v;
+    ASSERT_TRUE(VerQueryValueA(data, "\\StringFileInfo\\041904E3\\FileVersion", v));
+    EXPECT_EQ(v, "7");
+}
+
+TEST_F(MachineRootDir, SpecialFoldersFollowXdgAndTheMachine)
+{
+    ::setenv("HOME", (dir_ / "home").c_str(), 1);
+    ::unsetenv("XDG_DESKTOP_DIR");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY), dir_ / "home" / "Desktop");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_STARTUP), dir_ / "home" / ".config" / "autostart");
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "cfg").c_str(), 1);
+    EXPECT_EQ(SpecialFolderPath(CSIDL_STARTUP), dir_ / "cfg" / "autostart");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY),
+              MachineDriveC() / "Documents and Settings" / "All Users" / "Desktop");
+    {
+        std::ofstream ini(MachineRoot() / "machine.ini", std::ios::app);
+        ini << "[folders]\nCommonStartup=" << (dir_ / "startup").string() << "\nCommonDesktop=C:\\Desk\n";
+    }
+    EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_STARTUP), dir_ / "startup");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY), MachineDriveC() / "Desk");
+    EXPECT_TRUE(SpecialFolderPath(0x99).empty());
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(MachineRootDir, ALinkQuotesWhatAShellOrLauncherWouldReadOtherwise)
+{
+    TShellLink link;
+    link.name = "Zentora Skyportal";
+    link.target = "/opt/My \"Apps\"/$HOME/100%/a\\b`x`/skyportal";
+    link.arguments = "/auto";
+    link.description = "Зентора Skyportal";
+    link.workingDirectory = "/opt/My \"Apps\"/$HOME/100%/a\\b`x`";
+    const fs::path folder = dir_ / "Desktop folder";
+    ASSERT_TRUE(SaveShellLink(link, folder));
+    const std::string text = Read(folder / "Zentora Skyportal.desktop");
+    EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
+    EXPECT_NE(text.find("\nName=Zentora Skyportal\n"), std::string::npos);
+    EXPECT_NE(text.find("\nComment=Зентора Skyportal\n"), std::string::npos);
+    // Inside quotes ", `, $ and \ are escaped; % is doubled; then the value's
+    // own backslashes are doubled once more.
+    EXPECT_NE(text.find("\nExec=\"/opt/My \\\\\"Apps\\\\\"/\\\\$HOME/100%%/a\\\\\\\\b\\\\`x\\\\`/skyportal\" /auto\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nPath=/opt/My \"Apps\"/$HOME/100%/a\\\\b`x`\n"), std::string::npos) << text;
+    EXPECT_EQ(DesktopExecValue("/usr/bin/skyportal", ""), "/usr/bin/skyportal");
+
+    // Saved again: replaced, not doubled; nothing temporary left.
+    link.arguments.clear();
+    ASSERT_TRUE(SaveShellLink(link, folder));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_EQ(Read(folder / "Zentora Skyportal.desktop").find(" /auto"), std::string::npos);
+}
+
+TEST_F(MachineRootDir, TheOpenVerbHandsTheTextToTheDesktopWithoutWaiting)
+{
+    const fs::path script = dir_ / "opener";
+    const fs::path out = dir_ / "opened";
+    {
+        std::ofstream f(script);
+        f << "#!/bin/sh\nprintf '%s' \"$1\" > '" << out.string() << "'\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    ::setenv("SKYPORTAL_OPEN", script.c_str(), 1);
+    ASSERT_TRUE(ShellExecuteOpen("mailto:help@zentora.example"));
+    for (int i = 0; i < 500 && Read(out).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(Read(out), "mailto:help@zentora.example");
+    ::setenv("SKYPORTAL_OPEN", (dir_ / "missing").c_str(), 1);
+    EXPECT_FALSE(ShellExecuteOpen("http://x"));
+    ::unsetenv("SKYPORTAL_OPEN");
+}
+
+} // namespace
