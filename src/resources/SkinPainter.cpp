@@ -5,8 +5,6 @@
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
-#include <QRadialGradient>
 
 namespace sp::skin {
 
@@ -31,19 +29,19 @@ QFont BrandFont(qreal pixelSize, bool bold)
 void PaintSignalMark(QPainter& p, const QColor& color, bool small)
 {
     p.save();
-    const QPointF centre(128, 172);
+    const QPointF centre(128, small ? 180 : 176);
     p.setPen(Qt::NoPen);
     p.setBrush(color);
-    p.drawEllipse(centre, small ? 26 : 21, small ? 26 : 21);
+    const qreal dot = small ? 25 : 21;
+    p.drawEllipse(centre, dot, dot);
     QPen pen(color);
     pen.setCapStyle(Qt::RoundCap);
+    pen.setWidthF(small ? 28 : 22);
+    p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    const QList<qreal> radii = small ? QList<qreal>{74, 128} : QList<qreal>{60, 100, 140};
-    pen.setWidthF(small ? 30 : 24);
-    for (qreal r : radii) {
-        p.setPen(pen);
+    const QList<qreal> radii = small ? QList<qreal>{62, 112} : QList<qreal>{52, 88, 124};
+    for (qreal r : radii)
         p.drawArc(QRectF(centre.x() - r, centre.y() - r, 2 * r, 2 * r), 45 * 16, 90 * 16);
-    }
     p.restore();
 }
 
@@ -60,12 +58,15 @@ void PaintTile(QPainter& p, const QColor& light, const QColor& dark)
     p.setBrush(fill);
     p.drawRoundedRect(tile, 52, 52);
 
-    QPainterPath gloss;
-    gloss.addRoundedRect(tile, 52, 52);
-    QPainterPath upper;
-    upper.addEllipse(QRectF(-60, -170, 376, 300));
-    p.setBrush(QColor(255, 255, 255, 38));
-    p.drawPath(gloss.intersected(upper));
+    QLinearGradient gloss(0, tile.top(), 0, tile.center().y());
+    gloss.setColorAt(0, QColor(255, 255, 255, 56));
+    gloss.setColorAt(1, QColor(255, 255, 255, 0));
+    p.setBrush(gloss);
+    p.drawRoundedRect(tile, 52, 52);
+    // A darker rim keeps the tile apart from light panels and menus.
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0, 0, 0, 40), 6));
+    p.drawRoundedRect(tile.adjusted(3, 3, -3, -3), 49, 49);
     p.restore();
 }
 
@@ -79,12 +80,12 @@ QImage PaintIcon(int size, const QColor& light, const QColor& dark, const QColor
     PaintTile(p, light, dark);
     PaintSignalMark(p, Qt::white, size <= 24);
     if (badge) {
-        const QPointF at(196, 196);
+        const QPointF at(200, 200);
         p.setPen(Qt::NoPen);
         p.setBrush(Qt::white);
-        p.drawEllipse(at, 60, 60);
+        p.drawEllipse(at, 54, 54);
         p.setBrush(*badge);
-        p.drawEllipse(at, 46, 46);
+        p.drawEllipse(at, 40, 40);
     }
     return image;
 }
