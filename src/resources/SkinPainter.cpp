@@ -16,9 +16,9 @@ QColor WithAlpha(QColor color, int alpha)
     return color;
 }
 
-QFont BrandFont(qreal pixelSize, bool bold)
+QFont BrandFont(int pixelSize, bool bold)
 {
-    QFont font = ProgramFont(qRound(pixelSize));
+    QFont font = ProgramFont(pixelSize);
     font.setBold(bold);
     font.setHintingPreference(QFont::PreferFullHinting);
     return font;
