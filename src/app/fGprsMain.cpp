@@ -25,6 +25,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -33,6 +34,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -77,6 +79,40 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, bool bold 
     return label;
 }
 
+// A grey word-wrapped note; it grows downwards when the font of this machine
+// needs more lines than the design's.
+QLabel* MakeNote(QWidget* parent, const QString& text, QRect geometry)
+{
+    auto* note = new QLabel(text, parent);
+    note->setFont(ProgramFont(11));
+    note->setWordWrap(true);
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetTextColor(note, kNoteColor);
+    geometry.setHeight(std::max(geometry.height(), note->heightForWidth(geometry.width())));
+    note->setGeometry(geometry);
+    return note;
+}
+
+// Where the last line of a note's wrapped text ends, in its parent.
+QPoint NoteEnd(const QLabel* note)
+{
+    QTextLayout layout(note->text(), note->font());
+    layout.beginLayout();
+    qreal y = 0;
+    QTextLine last;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(note->width());
+        line.setPosition(QPointF(0, y));
+        y += QFontMetrics(note->font()).lineSpacing();
+        last = line;
+    }
+    layout.endLayout();
+    if (!last.isValid())
+        return note->pos();
+    // The note's trailing blank is part of the line's width.
+    return note->pos() + QPoint(static_cast<int>(std::ceil(last.naturalTextWidth())), static_cast<int>(last.y()));
+}
+
 TLinkLabel* MakeLink(QWidget* parent, const QString& text, int x, int y, bool link = true)
 {
     auto* label = new TLinkLabel(text, parent, link);
@@ -95,7 +131,9 @@ QLabel* MakePicture(QWidget* parent, const QPixmap& picture, int x, int y, int w
     auto* image = new QLabel(parent);
     image->setGeometry(x, y, w, h);
     image->setPixmap(picture);
-    image->setScaledContents(true);
+    // Stretched only when it must be: a stretching label keeps two more
+    // copies of its picture.
+    image->setScaledContents(picture.size() != QSize(w, h));
     return image;
 }
 
@@ -221,7 +259,7 @@ void TfrmGprsMain::CreateComponents()
     Image1 = new QLabel(this);
     Image1->setGeometry(0, 0, 500, 360);
     Image1->setPixmap(skin::Background());
-    Image1->setScaledContents(true);
+    Image1->setScaledContents(Image1->pixmap().size() != Image1->size());
 
     // Stacked in this order; FormCreate brings the first page to the front.
     pnlSettings = MakePage(this, Image1);
@@ -266,24 +304,37 @@ void TfrmGprsMain::CreateMainPage()
     gpnlStat->setMouseTracking(true);
     gpnlStat->installEventFilter(this);
 
+    // A grey frame around the graph, as around the modem list.
+    auto* graphFrame = new QFrame(p);
+    graphFrame->setGeometry(15, 51, 194, 47);
+    graphFrame->setAutoFillBackground(true);
+    QPalette grey = graphFrame->palette();
+    grey.setColor(QPalette::Window, ColorToQColor(kNoteColor));
+    graphFrame->setPalette(grey);
+    graphFrame->lower();
+    gpnlStat->SetBevelOuter(TPanel::TBevel::None);
+
     Bevel1 = new QFrame(p);
-    Bevel1->setGeometry(16, 102, 192, 4);
-    Bevel1->setFrameShape(QFrame::HLine);
-    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(16, 102, 192, 1);
+    Bevel1->setAutoFillBackground(true);
+    Bevel1->setPalette(grey);
     lblConnStatus = MakeLabel(p, QStringLiteral("Соединение с GPRS не установлено"), 16, 103);
-    lblConnStatus->resize(185, 13);
+    // Wide enough for both states in the font of this machine.
+    const QFontMetrics status(lblConnStatus->font());
+    lblConnStatus->resize(std::max({185, status.horizontalAdvance(QStringLiteral("Соединение с GPRS не установлено")),
+                                    status.horizontalAdvance(QStringLiteral("Соединение c GPRS установлено"))}) + 2,
+                          13);
 
     btnConnect = MakeButton(p, QStringLiteral("Соединить.Разъединить"), QRect(16, 148, 193, 30), 14866637, clBlack, 2, 0);
     connect(btnConnect, &TGPRSButton::OnClick, this, &TfrmGprsMain::aConnectExecute);
 
-    lblSettingsNote = new QLabel(
-        QStringLiteral("Для того чтобы выбрать соединение через другое устройство, перейдите в раздел "), p);
-    lblSettingsNote->setFont(ProgramFont(11));
-    lblSettingsNote->setWordWrap(true);
-    lblSettingsNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblSettingsNote->setGeometry(16, 203, 190, 36);
-    SetTextColor(lblSettingsNote, kNoteColor);
-    lblSettings = MakeLink(p, QStringLiteral("Настройки"), 54, 227);
+    lblSettingsNote = MakeNote(
+        p, QStringLiteral("Для того чтобы выбрать соединение через другое устройство, перейдите в раздел "),
+        QRect(16, 203, 190, 36));
+    // The link goes on where the note's last line ends (54, 227 in the
+    // design's own font).
+    const QPoint end = NoteEnd(lblSettingsNote);
+    lblSettings = MakeLink(p, QStringLiteral("Настройки"), end.x(), end.y());
     connect(lblSettings, &TLinkLabel::clicked, this, &TfrmGprsMain::lblSettingsClick);
 
     lblSpeedGroup = MakeLabel(p, QStringLiteral("Скорость передачи"), 268, 41, true);
@@ -425,14 +476,10 @@ void TfrmGprsMain::CreateSettingsPage()
     lbConnections->viewport()->installEventFilter(this);
     connect(lbConnections, &QListWidget::itemDoubleClicked, this, &TfrmGprsMain::lbConnectionsDblClick);
 
-    lblModemNote = new QLabel(QStringLiteral("Убедитесь, что Ваш мобильный телефон или другое устройство подключено "
-                                             "к компьютеру и программное обеспчение для него установлено и настроено"),
-                              p);
-    lblModemNote->setFont(ProgramFont(11));
-    lblModemNote->setWordWrap(true);
-    lblModemNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblModemNote->setGeometry(272, 8, 200, 48);
-    SetTextColor(lblModemNote, kNoteColor);
+    lblModemNote = MakeNote(p,
+                            QStringLiteral("Убедитесь, что Ваш мобильный телефон или другое устройство подключено "
+                                           "к компьютеру и программное обеспчение для него установлено и настроено"),
+                            QRect(272, 8, 200, 48));
 
     const struct {
         QCheckBox** box;
@@ -441,7 +488,7 @@ void TfrmGprsMain::CreateSettingsPage()
     } boxes[] = {
         {&chbDesktop, &lblDesktop, u"Создать ярлык на Рабочем столе"},
         {&chbAutorun, &lblAutorun, u"Добавить программу в меню Автозапуск"},
-        {&chbCopy, &lblCopy, u"Скопировать программу в папку C:\\Zentora"},
+        {&chbCopy, &lblCopy, u"Скопировать программу в папку <nobr>C:\\Zentora</nobr>"},
     };
     int top = 79;
     for (const auto& b : boxes) {
