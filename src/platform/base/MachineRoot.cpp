@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -21,7 +22,7 @@ fs::path ResolveRoot() {
     return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "skyportal";
 }
 
-void EnsureLayout(const fs::path& root) {
+bool EnsureLayout(const fs::path& root) {
     std::error_code ec;
     fs::create_directories(root / "drive_c", ec);
     fs::create_directories(root / "run", ec);
@@ -34,17 +35,21 @@ void EnsureLayout(const fs::path& root) {
         f.Set("system", "platform", "nt");
         f.Save(ini);
     }
+    return fs::is_directory(root / "run", ec) && fs::is_directory(root / "drive_c", ec) && fs::exists(ini, ec);
 }
 
 } // namespace
 
 fs::path MachineRoot() {
     // The environment may change between tests in one process, so resolve on
-    // every call; creating the layout is idempotent and cheap.
+    // every call; each root is laid out once per process (the service asks
+    // for paths several times per request).
     static std::mutex m;
-    std::lock_guard lock(m);
+    static std::set<fs::path> laidOut;
     fs::path root = ResolveRoot();
-    EnsureLayout(root);
+    std::lock_guard lock(m);
+    if (laidOut.count(root) == 0 && EnsureLayout(root))
+        laidOut.insert(root); // a root that could not be laid out is tried again
     return root;
 }
 

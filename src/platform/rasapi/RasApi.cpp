@@ -94,6 +94,7 @@ public:
         std::list<Watch> all;
         {
             std::lock_guard lock(m_);
+            unloading_.store(true, std::memory_order_release);
             for (Watch& w : watches_)
                 ::shutdown(w.fd, SHUT_RDWR);
             all.splice(all.end(), watches_);
@@ -114,7 +115,7 @@ public:
             }
         }
         auto done = std::make_shared<std::atomic<bool>>(false);
-        watches_.push_back(Watch{fd, done, std::thread([fd, h, type, notifier, done] {
+        watches_.push_back(Watch{fd, done, std::thread([this, fd, h, type, notifier, done] {
                                      Run(fd, h, type, notifier);
                                      done->store(true, std::memory_order_release);
                                  })});
@@ -127,27 +128,46 @@ private:
         std::thread thread;
     };
 
-    static void Run(int fd, HRASCONN h, DWORD type, LPVOID notifier)
+    void Run(int fd, HRASCONN h, DWORD type, LPVOID notifier)
     {
+        auto notify = [&](RASCONNSTATE state, DWORD error) {
+            if (type == 0)
+                reinterpret_cast<RASDIALFUNC>(notifier)(WM_RASDIALEVENT, state, error);
+            else
+                reinterpret_cast<RASDIALFUNC1>(notifier)(h, WM_RASDIALEVENT, state, error, 0);
+        };
+        RASCONNSTATE last = RASCS_OpenPort;
+        bool finished = false;
         Frame f;
-        while (sp::ras::RecvFrame(fd, f) && f.type == Msg::Report) {
+        while (sp::ras::RecvFrame(fd, f)) {
+            if (f.type == Msg::ReportsEnd) {
+                finished = true; // hung up: the caller knows already
+                break;
+            }
+            if (f.type != Msg::Report)
+                break;
             Reader r(f.payload);
             const auto state = static_cast<RASCONNSTATE>(r.U32());
             const DWORD error = r.U32();
             if (r.Failed())
                 break;
-            if (type == 0)
-                reinterpret_cast<RASDIALFUNC>(notifier)(WM_RASDIALEVENT, state, error);
-            else
-                reinterpret_cast<RASDIALFUNC1>(notifier)(h, WM_RASDIALEVENT, state, error, 0);
-            if (error != 0 || state == RASCS_Connected || state == RASCS_Disconnected)
+            last = state;
+            notify(state, error);
+            if (error != 0 || state == RASCS_Connected || state == RASCS_Disconnected) {
+                finished = true;
                 break;
+            }
         }
+        // The service went away in the middle of the dial: without this last
+        // report the caller would wait for a final state that never comes.
+        if (!finished && !unloading_.load(std::memory_order_acquire))
+            notify(last, ERROR_PORT_DISCONNECTED);
         ::close(fd);
     }
 
     std::mutex m_;
     std::list<Watch> watches_;
+    std::atomic<bool> unloading_{false};
 };
 
 DialWatchers& Watchers()
@@ -295,8 +315,7 @@ RAS_EXPORT DWORD RasDialA(LPRASDIALEXTENSIONS lpRasDialExtensions, LPCSTR lpszPh
     if (fd < 0)
         return ERROR_RASMAN_CANNOT_INITIALIZE;
     Frame reply;
-    if (!sp::ras::SendFrame(fd, Msg::Dial, w.Data()) || !sp::ras::RecvFrame(fd, reply)
-        || reply.type != Msg::Reply) {
+    if (!sp::ras::Exchange(fd, Msg::Dial, w.Data(), reply) || reply.type != Msg::Reply) {
         ::close(fd);
         return ERROR_RASMAN_CANNOT_INITIALIZE;
     }
@@ -313,9 +332,13 @@ RAS_EXPORT DWORD RasDialA(LPRASDIALEXTENSIONS lpRasDialExtensions, LPCSTR lpszPh
         return SUCCESS;
     }
     // No notifier: the call itself waits for the end of the dial.
-    DWORD result = ERROR_USER_DISCONNECTION;
+    DWORD result = ERROR_PORT_DISCONNECTED;
     Frame f;
-    while (sp::ras::RecvFrame(fd, f) && f.type == Msg::Report) {
+    while (sp::ras::RecvFrame(fd, f) && (f.type == Msg::Report || f.type == Msg::ReportsEnd)) {
+        if (f.type == Msg::ReportsEnd) {
+            result = ERROR_USER_DISCONNECTION;
+            break;
+        }
         Reader rr(f.payload);
         const DWORD state = rr.U32();
         const DWORD error = rr.U32();

@@ -60,9 +60,10 @@ RasClient& RasClient::Instance()
 
 int RasClient::ConnectOrStart()
 {
-    int fd = ConnectToService();
-    if (fd >= 0)
-        return fd;
+    bool busy = false;
+    int fd = ConnectToService(&busy);
+    if (fd >= 0 || busy)
+        return fd; // a daemon that does not take connections is not answering, not absent
     if (!StartService())
         return -1;
     return ConnectToService();
@@ -105,7 +106,7 @@ bool RasClient::Call(Msg type, const std::string& payload, Frame& reply)
     const int fd = Acquire();
     if (fd < 0)
         return false;
-    if (!SendFrame(fd, type, payload) || !RecvFrame(fd, reply) || reply.type != Msg::Reply) {
+    if (!Exchange(fd, type, payload, reply) || reply.type != Msg::Reply) {
         ::close(fd);
         return false;
     }

@@ -12,8 +12,9 @@ class RasClient {
 public:
     static RasClient& Instance();
 
-    // One request and its reply. False when no daemon could be reached or it
-    // went away during the call (the caller answers 711).
+    // One request and its reply. False when no daemon could be reached, it
+    // went away during the call or did not answer within kReplyTimeout (the
+    // caller answers 711).
     bool Call(Msg type, const std::string& payload, Frame& reply);
 
     // A connection of its own (for a dial's reports); -1 when none.

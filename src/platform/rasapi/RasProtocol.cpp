@@ -2,8 +2,10 @@
 
 #include "platform/base/MachineRoot.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -45,6 +47,62 @@ bool ReadAll(int fd, char* p, size_t n)
         const ssize_t r = ::recv(fd, p, n, 0);
         if (r < 0 && errno == EINTR)
             continue;
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Waits until fd is ready for `events` or the deadline passes.
+bool WaitReady(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000 * 60)));
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+bool WriteAllBy(int fd, const char* p, size_t n, Clock::time_point deadline)
+{
+    while (n > 0) {
+        const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitReady(fd, POLLOUT, deadline))
+                return false;
+            continue;
+        }
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool ReadAllBy(int fd, char* p, size_t n, Clock::time_point deadline)
+{
+    while (n > 0) {
+        const ssize_t r = ::recv(fd, p, n, MSG_DONTWAIT);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitReady(fd, POLLIN, deadline))
+                return false;
+            continue;
+        }
         if (r <= 0)
             return false;
         p += r;
@@ -177,12 +235,45 @@ bool RecvFrame(int fd, Frame& out)
     return length == 0 || ReadAll(fd, out.payload.data(), length);
 }
 
+bool SendFrame(int fd, Msg type, std::string_view payload, Clock::time_point deadline)
+{
+    const std::string f = EncodeFrame(type, payload);
+    return WriteAllBy(fd, f.data(), f.size(), deadline);
+}
+
+bool RecvFrame(int fd, Frame& out, Clock::time_point deadline)
+{
+    char h[kFrameHeaderSize];
+    if (!ReadAllBy(fd, h, sizeof h, deadline))
+        return false;
+    const uint32_t length = GetU32(h + 8);
+    if (GetU32(h) != kFrameMagic || length > kMaxPayload)
+        return false;
+    out.type = static_cast<Msg>(GetU32(h + 4));
+    out.payload.resize(length);
+    return length == 0 || ReadAllBy(fd, out.payload.data(), length, deadline);
+}
+
+bool Exchange(int fd, Msg type, std::string_view payload, Frame& reply)
+{
+    if (!SendFrame(fd, type, payload, Clock::now() + kReplyTimeout))
+        return false;
+    for (;;) {
+        if (!RecvFrame(fd, reply, Clock::now() + kReplyTimeout))
+            return false;
+        if (reply.type != Msg::Pending)
+            return true;
+    }
+}
+
 std::string SocketPath() { return (MachineRunDir() / "rasman.sock").string(); }
 std::string PidPath() { return (MachineRunDir() / "rasman.pid").string(); }
 std::string StartLockPath() { return (MachineRunDir() / "rasman.lock").string(); }
 
-int ConnectToService()
+int ConnectToService(bool* busy)
 {
+    if (busy)
+        *busy = false;
     const std::string path = SocketPath();
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -192,10 +283,18 @@ int ConnectToService()
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    // A full queue of new connections (a stopped daemon) makes connect wait;
+    // the send time-out bounds that wait.
+    const timeval tv{static_cast<time_t>(kReplyTimeout.count() / 1000), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (busy)
+            *busy = errno == EAGAIN || errno == EWOULDBLOCK || errno == ETIMEDOUT || errno == EINPROGRESS;
         ::close(fd);
         return -1;
     }
+    const timeval none{0, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
     return fd;
 }
 

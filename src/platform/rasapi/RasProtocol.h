@@ -5,6 +5,7 @@
 // type, payload length; little-endian 32-bit each) and the payload. Payloads
 // are sequences of 32-bit numbers and length-prefixed byte strings.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,11 @@ inline constexpr uint32_t kMaxPayload = 1u << 20;
 enum class Msg : uint32_t {
     Reply = 1,
     Report = 2, // dial state report: state, error
+    // The service is alive but not ready yet (still starting): a waiting
+    // caller's reply time-out starts again.
+    Pending = 3,
+    // The dial's reports end here without a final state (it was hung up).
+    ReportsEnd = 4,
     // remote access calls
     Ping = 10,
     EnumDevices = 11,
@@ -103,12 +109,31 @@ private:
 bool SendFrame(int fd, Msg type, std::string_view payload);
 bool RecvFrame(int fd, Frame& out);
 
+// How long a caller waits for the service's answer before it gives up (711).
+// A live service answers in well under a millisecond; this only has to be
+// longer than any request takes (a registry write may wait 5 s for another
+// process, so a busy service still answers in time).
+inline constexpr std::chrono::milliseconds kReplyTimeout{8000};
+
+// The same with a deadline: false when the peer is gone or the deadline
+// passes first.
+bool SendFrame(int fd, Msg type, std::string_view payload, std::chrono::steady_clock::time_point deadline);
+bool RecvFrame(int fd, Frame& out, std::chrono::steady_clock::time_point deadline);
+
+// Sends a request and waits for its reply frame: kReplyTimeout from the
+// request, renewed by each Pending frame of a service that is still starting.
+// Frames other than Pending and Reply are handed back as the reply.
+bool Exchange(int fd, Msg type, std::string_view payload, Frame& reply);
+
 // <run dir>/rasman.sock, rasman.pid, rasman.lock
 [[nodiscard]] std::string SocketPath();
 [[nodiscard]] std::string PidPath();
 [[nodiscard]] std::string StartLockPath();
 
 // Connects to the daemon of this machine root; -1 when nobody answers.
-[[nodiscard]] int ConnectToService();
+// `busy` (when given) tells a daemon that is there but does not take the
+// connection in time (stopped, or its queue of new connections full) from
+// none at all, so that callers do not try to start a second one.
+[[nodiscard]] int ConnectToService(bool* busy = nullptr);
 
 } // namespace sp::ras

@@ -50,9 +50,11 @@ bool Spawn(const std::string& exe)
 
 bool StartServiceWith(const std::string& exe)
 {
-    if (const int fd = ConnectToService(); fd >= 0) {
-        ::close(fd);
-        return true;
+    bool busy = false;
+    if (const int fd = ConnectToService(&busy); fd >= 0 || busy) {
+        if (fd >= 0)
+            ::close(fd);
+        return true; // one is there, answering or not
     }
     // One starter at a time per machine root.
     const int lock = ::open(StartLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -60,8 +62,9 @@ bool StartServiceWith(const std::string& exe)
         return false;
     ::flock(lock, LOCK_EX);
     bool ok = false;
-    if (const int fd = ConnectToService(); fd >= 0) {
-        ::close(fd);
+    if (const int fd = ConnectToService(&busy); fd >= 0 || busy) {
+        if (fd >= 0)
+            ::close(fd);
         ok = true;
     } else if (Spawn(exe)) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

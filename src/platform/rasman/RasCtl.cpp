@@ -52,17 +52,18 @@ bool Start() { return StartServiceWith(DaemonPath()); }
 // One control request; the daemon is started when it is not running.
 bool Ask(Msg type, const std::string& payload, Frame& reply, uint32_t& code, std::ostream& err, bool start = true)
 {
-    int fd = ConnectToService();
-    if (fd < 0 && start && Start())
+    bool busy = false;
+    int fd = ConnectToService(&busy);
+    if (fd < 0 && !busy && start && Start())
         fd = ConnectToService();
     if (fd < 0) {
-        err << "rasctl: the remote access service does not answer\n";
+        err << "rasctl: the remote access service does not answer (711)\n";
         return false;
     }
-    const bool ok = SendFrame(fd, type, payload) && RecvFrame(fd, reply);
+    const bool ok = Exchange(fd, type, payload, reply);
     ::close(fd);
     if (!ok) {
-        err << "rasctl: the remote access service went away\n";
+        err << "rasctl: the remote access service does not answer (711)\n";
         return false;
     }
     Reader r(reply.payload);
@@ -198,7 +199,7 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
             const int fd = ConnectToService();
             if (fd < 0)
                 return 0; // not running
-            const bool sent = SendFrame(fd, Msg::CtlStop, "") && RecvFrame(fd, reply);
+            const bool sent = Exchange(fd, Msg::CtlStop, "", reply);
             ::close(fd);
             // Wait until the socket is gone, so a following start finds no old daemon.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

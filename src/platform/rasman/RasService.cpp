@@ -704,7 +704,7 @@ std::string RasService::HangUp(Reader& r)
         return Reply(ERROR_INVALID_HANDLE);
     Count(*c, Clock::now());
     if (c->channel >= 0)
-        channels_.Close(c->channel);
+        channels_.EndReports(c->channel);
     connections_.erase(handle);
     return Reply(SUCCESS);
 }

@@ -24,7 +24,11 @@ class DialChannels {
 public:
     virtual ~DialChannels() = default;
     virtual void Report(int client, uint32_t state, uint32_t error) = 0;
+    // Closes the channel once what is queued has gone out.
     virtual void Close(int client) = 0;
+    // Tells the client that no final report will come (the dial was hung
+    // up), then closes; a channel that just breaks means the service is gone.
+    virtual void EndReports(int client) = 0;
 };
 
 // The remote access service without its sockets: the phonebook, the devices,

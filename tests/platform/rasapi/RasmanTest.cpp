@@ -8,13 +8,17 @@
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/EntryFields.h"
 #include "platform/rasman/RasCtl.h"
+#include "platform/rasman/ServiceLoop.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "platform/registry/Registry.h"
 
 #include <atomic>
+#include <fstream>
 #include <cstring>
 #include <thread>
 #include <random>
@@ -268,6 +272,122 @@ TEST_F(RasmanDaemonTest, NotifierTypeOneGetsTheHandle)
     EXPECT_EQ(g_notified, h);
     EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     EXPECT_EQ(RAS(RasDialA)(nullptr, nullptr, &p, 2, reinterpret_cast<LPVOID>(notify), &h), ERROR_INVALID_PARAMETER);
+}
+
+// ------------------------------------------------------------------ clients that misbehave
+
+TEST(ServiceWait, TheLastPartOfAMillisecondIsWaitedNotPolled)
+{
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    EXPECT_EQ(PollTimeoutMs(now, now + microseconds(300)), 1);
+    EXPECT_EQ(PollTimeoutMs(now, now + microseconds(1)), 1);
+    EXPECT_EQ(PollTimeoutMs(now, now + milliseconds(7) + microseconds(10)), 8);
+    EXPECT_EQ(PollTimeoutMs(now, now), 0);
+    EXPECT_EQ(PollTimeoutMs(now, now - milliseconds(3)), 0);
+    EXPECT_EQ(PollTimeoutMs(now, now + seconds(5)), 200);
+}
+
+long RssKiB(int pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+// Writes copies of `frame` up to `limit` bytes: as many as the socket takes
+// at once, or (patient) until the service has stopped taking more for a
+// while. The bytes it took, in whole frames.
+size_t Flood(int fd, const std::string& frame, size_t limit, bool patient = true)
+{
+    std::string batch;
+    while (batch.size() < 65536)
+        batch += frame;
+    size_t sent = 0;
+    while (sent < limit) {
+        const ssize_t w = ::send(fd, batch.data(), batch.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w > 0) {
+            sent += static_cast<size_t>(w);
+            // keep frames whole: finish a partial batch
+            size_t rest = static_cast<size_t>(w) % frame.size();
+            if (!patient)
+                break; // a cut frame is part of the misbehaviour
+            if (rest != 0) {
+                const std::string tail = frame.substr(rest);
+                size_t off = 0;
+                while (off < tail.size()) {
+                    pollfd p{fd, POLLOUT, 0};
+                    if (::poll(&p, 1, 1000) <= 0)
+                        return sent; // the cut frame is not counted
+                    const ssize_t t = ::send(fd, tail.data() + off, tail.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (t > 0)
+                        off += static_cast<size_t>(t);
+                    else if (t < 0 && errno != EAGAIN)
+                        return sent;
+                }
+                sent += tail.size();
+            }
+            continue;
+        }
+        if ((w < 0 && errno != EAGAIN) || !patient)
+            break;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 500) <= 0)
+            break; // the service takes no more from this client
+    }
+    return sent;
+}
+
+TEST_F(RasmanDaemonTest, ClientsThatNeverReadTheirAnswersHoldUpNobody)
+{
+    Ctl({"service", "start"});
+    const std::string ping = EncodeFrame(Msg::Ping, "");
+    std::vector<int> hostile;
+    for (int i = 0; i < 30; ++i) {
+        const int fd = ConnectToService();
+        ASSERT_GE(fd, 0);
+        Flood(fd, ping, 256 * 1024, false);
+        hostile.push_back(fd);
+    }
+    // Answered within the library's reply time-out, not cut off with 711.
+    DWORD cb = 0, count = 0;
+    EXPECT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(count, 3u);
+    EXPECT_NE(Ctl({"devices"}).find("USB GPRS Modem"), std::string::npos);
+    EXPECT_LT(RssKiB(DaemonPid()), 64 * 1024);
+    for (const int fd : hostile)
+        ::close(fd);
+}
+
+TEST_F(RasmanDaemonTest, AFrozenServiceQueuesABoundedNumberOfRequestsAndLosesNone)
+{
+    Ctl({"service", "start"});
+    const long before = RssKiB(DaemonPid());
+    Ctl({"service", "freeze"});
+    const int fd = ConnectToService();
+    ASSERT_GE(fd, 0);
+    const std::string ping = EncodeFrame(Msg::Ping, "");
+    const size_t offered = 2'000'000 * ping.size();
+    const size_t taken = Flood(fd, ping, offered);
+    // What the kernel and the service hold together stays small.
+    EXPECT_LT(taken, size_t(4) << 20);
+    EXPECT_LT(RssKiB(DaemonPid()) - before, 16 * 1024);
+    Ctl({"service", "thaw"});
+    // Every request the service took is answered, in order.
+    const size_t requests = taken / ping.size();
+    for (size_t i = 0; i < requests; ++i) {
+        Frame reply;
+        ASSERT_TRUE(RecvFrame(fd, reply, std::chrono::steady_clock::now() + std::chrono::seconds(10))) << i;
+        ASSERT_EQ(reply.type, Msg::Reply);
+        Reader r(reply.payload);
+        ASSERT_EQ(r.U32(), SUCCESS);
+    }
+    ::close(fd);
+    EXPECT_LT(RssKiB(DaemonPid()) - before, 16 * 1024);
 }
 
 } // namespace
