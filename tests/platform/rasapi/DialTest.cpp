@@ -431,4 +431,38 @@ TEST_F(DialTest, SigkillNeverLeavesAnUnreadablePhonebook)
     EXPECT_EQ(RAS(RasGetEntryPropertiesA)(nullptr, "E0", &e, &size, nullptr, nullptr), SUCCESS);
 }
 
+TEST_F(DialTest, TheServiceDyingMidDialEndsTheDialWithAnError)
+{
+    Prepare();
+    SetNetwork("USB GPRS Modem", "NeverAnswers", "1");
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial("Zentora", "", h), SUCCESS);
+    ASSERT_TRUE(rec.WaitCount(3, 2s));
+    ::kill(DaemonPid(), SIGKILL);
+    // The caller's wait ends with an error report instead of running out.
+    ASSERT_TRUE(rec.WaitFinal(5s));
+    const Reports want = {{0, 0}, {1, 0}, {2, 0}, {2, ERROR_PORT_DISCONNECTED}};
+    EXPECT_EQ(rec.Reports(), want);
+}
+
+TEST_F(DialTest, ADialWithoutNotifierReturnsAnErrorWhenTheServiceDies)
+{
+    Prepare();
+    SetNetwork("USB GPRS Modem", "NeverAnswers", "1");
+    DWORD cb = 0, count = 0;
+    ASSERT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
+    const int pid = DaemonPid();
+    std::thread killer([&] {
+        std::this_thread::sleep_for(200ms);
+        ::kill(pid, SIGKILL);
+    });
+    RASDIALPARAMSA p{};
+    p.dwSize = 1060;
+    std::strcpy(p.szEntryName, "Zentora");
+    HRASCONN h = 0;
+    EXPECT_EQ(RAS(RasDialA)(nullptr, nullptr, &p, 0, nullptr, &h), ERROR_PORT_DISCONNECTED);
+    killer.join();
+}
+
 } // namespace

@@ -2,10 +2,14 @@
 // library and a real daemon on a temporary machine root.
 #include "ServiceFixture.h"
 
+#include "platform/rasapi/RasProtocol.h"
 #include "platform/rasman/RasCtl.h"
+
+#include <signal.h>
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -367,6 +371,65 @@ TEST_F(RasApiTest, SeveralClientsAtOnce)
     DWORD size = 2884;
     ASSERT_EQ(RAS(RasGetEntryPropertiesA)(nullptr, "T4", &e, &size, nullptr, nullptr), SUCCESS);
     EXPECT_STREQ(e.szLocalPhoneNumber, "99");
+}
+
+TEST_F(RasApiTest, AStoppedServiceAnswers711AndIsUsedAgainWhenItGoesOn)
+{
+    ASSERT_EQ(MakeEntry("Zentora", "USB GPRS Modem", "*99#"), SUCCESS);
+    const int pid = DaemonPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    struct Resume {
+        int pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{pid};
+
+    auto enumDevices = std::async(std::launch::async, [] {
+        DWORD cb = 0, count = 0;
+        return RAS(RasEnumDevicesA)(nullptr, &cb, &count);
+    });
+    auto status = std::async(std::launch::async, [] {
+        RASCONNSTATUSA s{};
+        s.dwSize = 288;
+        return RAS(RasGetConnectStatusA)(1, &s);
+    });
+    auto dial = std::async(std::launch::async, [] {
+        RASDIALPARAMSA p{};
+        p.dwSize = 1060;
+        std::strcpy(p.szEntryName, "Zentora");
+        HRASCONN h = 0;
+        return RAS(RasDialA)(nullptr, nullptr, &p, 0,
+                             reinterpret_cast<LPVOID>(+[](UINT, RASCONNSTATE, DWORD) {}), &h);
+    });
+    auto ctl = std::async(std::launch::async, [] {
+        std::ostringstream out, err;
+        return sp::ras::RasCtl({"devices"}, out, err);
+    });
+    // Well past the reply time-out; a call still waiting then would wait for ever.
+    const auto limit = std::chrono::steady_clock::now() + sp::ras::kReplyTimeout * 3;
+    const bool answered = enumDevices.wait_until(limit) == std::future_status::ready
+        && status.wait_until(limit) == std::future_status::ready
+        && dial.wait_until(limit) == std::future_status::ready && ctl.wait_until(limit) == std::future_status::ready;
+    EXPECT_TRUE(answered);
+    ::kill(pid, SIGCONT);
+    EXPECT_EQ(enumDevices.get(), ERROR_RASMAN_CANNOT_INITIALIZE);
+    EXPECT_EQ(status.get(), ERROR_RASMAN_CANNOT_INITIALIZE);
+    EXPECT_EQ(dial.get(), ERROR_RASMAN_CANNOT_INITIALIZE);
+    EXPECT_EQ(ctl.get(), 1);
+    // The same daemon answers again once it goes on.
+    DWORD cb = 0, count = 0;
+    EXPECT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(DaemonPid(), pid);
+}
+
+TEST_F(RasApiTest, AServiceStartingForLongerThanTheReplyTimeOutIsWaitedFor)
+{
+    const auto delay = sp::ras::kReplyTimeout + 1500ms;
+    SetNetwork("Service", "StartDelayMs", std::to_string(delay.count()));
+    DWORD cb = 0, count = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, delay);
 }
 
 } // namespace
