@@ -488,7 +488,8 @@ void TfrmGprsMain::CreateSettingsPage()
     } boxes[] = {
         {&chbDesktop, &lblDesktop, u"Создать ярлык на Рабочем столе"},
         {&chbAutorun, &lblAutorun, u"Добавить программу в меню Автозапуск"},
-        {&chbCopy, &lblCopy, u"Скопировать программу в папку <nobr>C:\\Zentora</nobr>"},
+        // A word joiner keeps the folder on one line.
+        {&chbCopy, &lblCopy, u"Скопировать программу в папку C:\u2060\\Zentora"},
     };
     int top = 79;
     for (const auto& b : boxes) {

@@ -5,11 +5,13 @@
 
 #include "app/TLinkLabel.h"
 #include "controls/TGPRSButton.h"
+#include "controls/TGraphPanel.h"
 #include "controls/TTransPanel.h"
 #include "ras/Modems.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFrame>
 #include <QEventLoop>
 #include <QListWidget>
 #include <QScrollArea>
@@ -395,4 +397,71 @@ TEST_F(MainWindowTest, RefreshFindsANewModemAndKeepsTheSavedOne) {
     EXPECT_EQ(w.lbConnections->count(), 3);
     EXPECT_EQ(w.lbConnections->currentItem()->text().toStdString(), kBluetooth);
     EXPECT_FALSE(w.RefreshModemList());
+}
+
+// ---------------------------------------------------------------- layout
+
+TEST_F(MainWindowTest, ControlsSitWhereTheWindowDescriptionPutsThem) {
+    TfrmGprsMain& w = Start();
+    EXPECT_EQ(w.size(), QSize(500, 360));
+    EXPECT_EQ(w.Image1->geometry(), QRect(0, 0, 500, 360));
+    for (TTransPanel* page : {w.pnlMain, w.pnlAgreement, w.pnlAbout, w.pnlSettings}) {
+        EXPECT_EQ(page->geometry(), QRect(0, 49, 500, 265));
+        EXPECT_EQ(page->Image(), w.Image1);
+        EXPECT_EQ(page->ImageTop(), -52);
+        EXPECT_EQ(page->ImageLeft(), 0);
+    }
+    EXPECT_TRUE(w.pnlMain->BorderLeft() && w.pnlMain->BorderRight());
+    EXPECT_EQ(w.pnlMain->BorderColor(), 4934217u);
+    EXPECT_EQ(w.pnlMain->BorderWidth(), 0);
+
+    const struct {
+        QWidget* control;
+        QRect geometry;
+    } fixed[] = {
+        {w.imgConnect, {16, 16, 145, 25}},
+        {w.gpnlStat, {16, 52, 192, 45}},
+        {w.btnConnect, {16, 148, 193, 30}},
+        {w.imgUA, {16, 16, 361, 25}},
+        {w.sbUA, {16, 47, 470, 174}},
+        {w.scrollUA, {469, 49, 16, 171}},
+        {w.btnDisagree, {16, 226, 85, 25}},
+        {w.btnAgree, {401, 226, 85, 25}},
+        {w.imgStart, {16, 16, 113, 25}},
+        {w.imgService, {16, 16, 113, 25}},
+        {w.pnlModemFrame, {16, 77, 212, 134}},
+        {w.lbConnections, {17, 78, 210, 132}},
+        {w.btnSvcOK, {16, 216, 75, 25}},
+        {w.btnNext, {313, 216, 75, 25}},
+    };
+    for (const auto& f : fixed)
+        EXPECT_EQ(f.control->geometry(), f.geometry) << f.control->metaObject()->className();
+
+    const struct {
+        QWidget* control;
+        QPoint at;
+    } placed[] = {
+        {w.lblConnStatus, {16, 103}},   {w.lblSpeedGroup, {268, 41}},   {w.lblMaxSpeedCaption, {269, 57}},
+        {w.lblMaxSpeed, {328, 57}},     {w.lblTrafficGroup, {268, 80}}, {w.lblReceivedCaption, {269, 95}},
+        {w.lblReceived, {350, 95}},     {w.lblTransmittedCaption, {269, 108}},
+        {w.lblTransmitted, {350, 108}}, {w.lblTotalCaption, {269, 121}}, {w.lblTotal, {350, 121}},
+        {w.lblTimeGroup, {268, 148}},   {w.lblTime, {268, 163}},        {w.lblSettingsNote, {16, 203}},
+        {w.lblUAReturn, {16, 231}},     {w.lblChooseModem, {16, 60}},   {w.Label40, {178, 61}},
+        {w.lblModemNote, {272, 8}},     {w.chbDesktop, {290, 79}},      {w.chbAutorun, {290, 121}},
+        {w.chbCopy, {290, 163}},        {w.lblDesktop, {310, 81}},      {w.lblAutorun, {310, 123}},
+        {w.lblCopy, {310, 165}},
+    };
+    for (const auto& p : placed)
+        EXPECT_EQ(p.control->pos(), p.at) << p.control->metaObject()->className();
+    EXPECT_EQ(w.Bevel1->geometry().top(), 102);
+    EXPECT_GE(w.lblConnStatus->width(), 185);
+    EXPECT_EQ(w.lbConnections->visualItemRect(w.lbConnections->item(0)).height(), 17);
+    // The link follows the note's last line, on the note's last line.
+    EXPECT_GT(w.lblSettings->x(), w.lblSettingsNote->x());
+    EXPECT_GT(w.lblSettings->y(), w.lblSettingsNote->y());
+    EXPECT_LT(w.lblSettings->y(), w.lblSettingsNote->geometry().bottom());
+    // The agreement text is about the box's range.
+    EXPECT_EQ(w.sbUA->widget()->height(), 1155);
+    EXPECT_LE(w.lblUAText->heightForWidth(w.lblUAText->width()), 1155);
+    EXPECT_GT(w.lblUAText->heightForWidth(w.lblUAText->width()), 1155 - 174);
 }
