@@ -8,8 +8,7 @@
 
 #include <cstring>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QWidget window;
     window.setWindowTitle(QStringLiteral("bare window"));
