@@ -4,9 +4,7 @@
 
 namespace sp {
 
-TLinkLabel::TLinkLabel(const QString& text, QWidget* parent, bool link)
-    : QLabel(text, parent)
-{
+TLinkLabel::TLinkLabel(const QString& text, QWidget* parent, bool link) : QLabel(text, parent) {
     if (link) {
         QFont f = font();
         f.setUnderline(true);
@@ -15,15 +13,14 @@ TLinkLabel::TLinkLabel(const QString& text, QWidget* parent, bool link)
     }
 }
 
-void TLinkLabel::mousePressEvent(QMouseEvent* event)
-{
+void TLinkLabel::mousePressEvent(QMouseEvent* event) {
     FPressed = event->button() == Qt::LeftButton;
     event->accept();
 }
 
-void TLinkLabel::mouseReleaseEvent(QMouseEvent* event)
-{
-    const bool click = FPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click =
+        FPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     FPressed = false;
     // The page below also hears the release (the agreement re-checks on it).
     event->ignore();
@@ -31,8 +28,7 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event)
         emit clicked();
 }
 
-void TLinkLabel::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void TLinkLabel::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click counts as a press as well.
     FPressed = event->button() == Qt::LeftButton;
     event->accept();

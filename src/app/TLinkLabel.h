@@ -8,8 +8,7 @@ namespace sp {
 // label after a press on it, as a label's OnClick fires. Links are drawn
 // underlined with the hand cursor; plain clickable labels (the captions of
 // check boxes) keep the arrow.
-class TLinkLabel : public QLabel
-{
+class TLinkLabel : public QLabel {
     Q_OBJECT
 
 public:

@@ -21,8 +21,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
-#include <QCloseEvent>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
@@ -52,23 +52,21 @@ constexpr int kUABarPage = 170;
 constexpr int kUABarLargeChange = 150;
 constexpr int kUABarSmallChange = 10;
 
-constexpr TColor kSelectionColor = 11888265;   // RGB 137, 102, 181
-constexpr TColor kRefreshingColor = 9852008;   // RGB 104, 84, 150
+constexpr TColor kSelectionColor = 11888265; // RGB 137, 102, 181
+constexpr TColor kRefreshingColor = 9852008; // RGB 104, 84, 150
 constexpr TColor kLinkColor = RGBToColor(0, 6, 116);
 constexpr TColor kNoteColor = RGBToColor(128, 128, 128);
 constexpr TColor clHighlightText = clSystemColor | 14;
 
 const QString kCopyFolder = QStringLiteral("C:\\Zentora\\");
 
-void SetTextColor(QWidget* widget, TColor color)
-{
+void SetTextColor(QWidget* widget, TColor color) {
     QPalette p = widget->palette();
     p.setColor(QPalette::WindowText, ColorToQColor(color));
     widget->setPalette(p);
 }
 
-QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, bool bold = false)
-{
+QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, bool bold = false) {
     auto* label = new QLabel(text, parent);
     QFont f = ProgramFont(11);
     f.setBold(bold);
@@ -81,8 +79,7 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, bool bold 
 
 // A grey word-wrapped note; it grows downwards when the font of this machine
 // needs more lines than the design's.
-QLabel* MakeNote(QWidget* parent, const QString& text, QRect geometry)
-{
+QLabel* MakeNote(QWidget* parent, const QString& text, QRect geometry) {
     auto* note = new QLabel(text, parent);
     note->setFont(ProgramFont(11));
     note->setWordWrap(true);
@@ -94,8 +91,7 @@ QLabel* MakeNote(QWidget* parent, const QString& text, QRect geometry)
 }
 
 // Where the last line of a note's wrapped text ends, in its parent.
-QPoint NoteEnd(const QLabel* note)
-{
+QPoint NoteEnd(const QLabel* note) {
     QTextLayout layout(note->text(), note->font());
     layout.beginLayout();
     qreal y = 0;
@@ -110,11 +106,11 @@ QPoint NoteEnd(const QLabel* note)
     if (!last.isValid())
         return note->pos();
     // The note's trailing blank is part of the line's width.
-    return note->pos() + QPoint(static_cast<int>(std::ceil(last.naturalTextWidth())), static_cast<int>(last.y()));
+    return note->pos() +
+           QPoint(static_cast<int>(std::ceil(last.naturalTextWidth())), static_cast<int>(last.y()));
 }
 
-TLinkLabel* MakeLink(QWidget* parent, const QString& text, int x, int y, bool link = true)
-{
+TLinkLabel* MakeLink(QWidget* parent, const QString& text, int x, int y, bool link = true) {
     auto* label = new TLinkLabel(text, parent, link);
     QFont f = ProgramFont(11);
     f.setUnderline(link);
@@ -126,8 +122,7 @@ TLinkLabel* MakeLink(QWidget* parent, const QString& text, int x, int y, bool li
     return label;
 }
 
-QLabel* MakePicture(QWidget* parent, const QPixmap& picture, int x, int y, int w, int h)
-{
+QLabel* MakePicture(QWidget* parent, const QPixmap& picture, int x, int y, int w, int h) {
     auto* image = new QLabel(parent);
     image->setGeometry(x, y, w, h);
     image->setPixmap(picture);
@@ -138,9 +133,8 @@ QLabel* MakePicture(QWidget* parent, const QPixmap& picture, int x, int y, int w
 }
 
 // The five buttons share their look; they differ in size and frame colours.
-TGPRSButton* MakeButton(QWidget* parent, const QString& caption, QRect geometry, TColor extColor, TColor intColor,
-                        int extWidth, int intWidth)
-{
+TGPRSButton* MakeButton(QWidget* parent, const QString& caption, QRect geometry, TColor extColor,
+                        TColor intColor, int extWidth, int intWidth) {
     auto* button = new TGPRSButton(parent);
     button->setGeometry(geometry);
     button->SetCaption(caption);
@@ -158,8 +152,7 @@ TGPRSButton* MakeButton(QWidget* parent, const QString& caption, QRect geometry,
     return button;
 }
 
-TTransPanel* MakePage(QWidget* parent, QLabel* background)
-{
+TTransPanel* MakePage(QWidget* parent, QLabel* background) {
     auto* page = new TTransPanel(parent);
     page->setGeometry(0, 49, 500, 265);
     page->SetImage(background);
@@ -169,34 +162,32 @@ TTransPanel* MakePage(QWidget* parent, QLabel* background)
     return page;
 }
 
-void SetCaptionIfChanged(TGPRSButton* button, const QString& caption)
-{
+void SetCaptionIfChanged(TGPRSButton* button, const QString& caption) {
     // The idle update runs all the time; an unchanged caption must not repaint.
     if (button->Caption() != caption)
         button->SetCaption(caption);
 }
 
-void SetEnabledIfChanged(TGPRSButton* button, bool enabled)
-{
+void SetEnabledIfChanged(TGPRSButton* button, bool enabled) {
     if (button->Enabled() != enabled)
         button->SetEnabled(enabled);
 }
 
 // Owner-drawn modem names: the selection on the skin's violet, the text five
 // pixels in at the item's top, clipped to the item.
-class TModemItemDelegate : public QStyledItemDelegate
-{
+class TModemItemDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         painter->save();
         const bool selected = option.state & QStyle::State_Selected;
         const QWidget* list = option.widget;
         const QPalette palette = list ? list->palette() : option.palette;
         painter->setClipRect(option.rect);
-        painter->fillRect(option.rect, selected ? ColorToQColor(kSelectionColor) : palette.color(QPalette::Base));
+        painter->fillRect(option.rect,
+                          selected ? ColorToQColor(kSelectionColor) : palette.color(QPalette::Base));
         painter->setPen(selected ? ColorToQColor(clHighlightText) : palette.color(QPalette::Text));
         painter->setFont(option.font);
         painter->drawText(option.rect.adjusted(5, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
@@ -204,14 +195,12 @@ public:
         painter->restore();
     }
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), 17};
     }
 };
 
-QString JoinNames(const std::vector<std::string>& names)
-{
+QString JoinNames(const std::vector<std::string>& names) {
     QStringList list;
     for (const auto& name : names)
         list << QString::fromStdString(name);
@@ -221,9 +210,7 @@ QString JoinNames(const std::vector<std::string>& names)
 } // namespace
 
 TfrmGprsMain::TfrmGprsMain(QWidget* parent)
-    : QWidget(parent)
-    , FProgramFile(HostPathToWindows(ProgramFile()))
-{
+    : QWidget(parent), FProgramFile(HostPathToWindows(ProgramFile())) {
     setWindowTitle(QStringLiteral("Зентора Skyportal"));
     setFixedSize(500, 360);
     setFont(ProgramFont(11));
@@ -242,8 +229,9 @@ TfrmGprsMain::TfrmGprsMain(QWidget* parent)
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmGprsMain::ActionList1Update);
 }
 
-TfrmGprsMain::~TfrmGprsMain()
-{
+TfrmGprsMain::~TfrmGprsMain() {
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        disconnect(dispatcher, nullptr, this, nullptr);
     SetMainConnectionSource({});
     SetConnectionHost(nullptr);
     if (MainWindowHandle() == FWindow->Handle())
@@ -254,8 +242,7 @@ TfrmGprsMain::~TfrmGprsMain()
         FStatThread->Terminate();
 }
 
-void TfrmGprsMain::CreateComponents()
-{
+void TfrmGprsMain::CreateComponents() {
     Image1 = new QLabel(this);
     Image1->setGeometry(0, 0, 500, 360);
     Image1->setPixmap(skin::Background());
@@ -288,8 +275,7 @@ void TfrmGprsMain::CreateComponents()
     connect(hintTimer, &QTimer::timeout, this, &TfrmGprsMain::hintTimerTimer);
 }
 
-void TfrmGprsMain::CreateMainPage()
-{
+void TfrmGprsMain::CreateMainPage() {
     QWidget* p = pnlMain;
     imgConnect = MakePicture(p, skin::HeadingPicture(skin::Heading::Connect), 16, 16, 145, 25);
 
@@ -321,11 +307,14 @@ void TfrmGprsMain::CreateMainPage()
     lblConnStatus = MakeLabel(p, QStringLiteral("Соединение с GPRS не установлено"), 16, 103);
     // Wide enough for both states in the font of this machine.
     const QFontMetrics status(lblConnStatus->font());
-    lblConnStatus->resize(std::max({185, status.horizontalAdvance(QStringLiteral("Соединение с GPRS не установлено")),
-                                    status.horizontalAdvance(QStringLiteral("Соединение c GPRS установлено"))}) + 2,
-                          13);
+    lblConnStatus->resize(
+        std::max({185, status.horizontalAdvance(QStringLiteral("Соединение с GPRS не установлено")),
+                  status.horizontalAdvance(QStringLiteral("Соединение c GPRS установлено"))}) +
+            2,
+        13);
 
-    btnConnect = MakeButton(p, QStringLiteral("Соединить.Разъединить"), QRect(16, 148, 193, 30), 14866637, clBlack, 2, 0);
+    btnConnect = MakeButton(p, QStringLiteral("Соединить.Разъединить"), QRect(16, 148, 193, 30), 14866637,
+                            clBlack, 2, 0);
     connect(btnConnect, &TGPRSButton::OnClick, this, &TfrmGprsMain::aConnectExecute);
 
     lblSettingsNote = MakeNote(
@@ -356,8 +345,7 @@ void TfrmGprsMain::CreateMainPage()
     lblTime = MakeLabel(p, QStringLiteral("0 часов 00 минут"), 268, 163);
 }
 
-void TfrmGprsMain::CreateAgreementPage()
-{
+void TfrmGprsMain::CreateAgreementPage() {
     QWidget* p = pnlAgreement;
     imgUA = MakePicture(p, skin::HeadingPicture(skin::Heading::Agreement), 16, 16, 361, 25);
 
@@ -410,7 +398,8 @@ void TfrmGprsMain::CreateAgreementPage()
     });
     connect(scrollUA, &QScrollBar::valueChanged, this, &TfrmGprsMain::scrollUAChange);
 
-    btnDisagree = MakeButton(p, QStringLiteral("Не согласен"), QRect(16, 226, 85, 25), clBlack, 7603712, 0, 0);
+    btnDisagree =
+        MakeButton(p, QStringLiteral("Не согласен"), QRect(16, 226, 85, 25), clBlack, 7603712, 0, 0);
     btnAgree = MakeButton(p, QStringLiteral("Согласен"), QRect(401, 226, 85, 25), clBlack, clBlack, 0, 0);
     connect(btnDisagree, &TGPRSButton::OnClick, this, &TfrmGprsMain::btnDisagreeClick);
     connect(btnAgree, &TGPRSButton::OnClick, this, &TfrmGprsMain::btnAgreeClick);
@@ -422,14 +411,14 @@ void TfrmGprsMain::CreateAgreementPage()
     p->installEventFilter(this);
 }
 
-void TfrmGprsMain::CreateAboutPage()
-{
+void TfrmGprsMain::CreateAboutPage() {
     QWidget* p = pnlAbout;
     imgAbout = MakePicture(p, skin::HeadingPicture(skin::Heading::About), 16, 16, 145, 25);
 
-    lblAboutText = new QLabel(QStringLiteral("Skyportal\n\n\nПрограмма настройки компьютера для получения доступа "
-                                             "к сети Интернет через мобильный телефон"),
-                              p);
+    lblAboutText =
+        new QLabel(QStringLiteral("Skyportal\n\n\nПрограмма настройки компьютера для получения доступа "
+                                  "к сети Интернет через мобильный телефон"),
+                   p);
     QFont bold = ProgramFont(11);
     bold.setBold(true);
     lblAboutText->setFont(bold);
@@ -442,8 +431,7 @@ void TfrmGprsMain::CreateAboutPage()
     connect(Label12, &TLinkLabel::clicked, this, &TfrmGprsMain::Label12Click);
 }
 
-void TfrmGprsMain::CreateSettingsPage()
-{
+void TfrmGprsMain::CreateSettingsPage() {
     QWidget* p = pnlSettings;
     imgStart = MakePicture(p, skin::HeadingPicture(skin::Heading::Start), 16, 16, 113, 25);
     imgService = MakePicture(p, skin::HeadingPicture(skin::Heading::Service), 16, 16, 113, 25);
@@ -476,10 +464,11 @@ void TfrmGprsMain::CreateSettingsPage()
     lbConnections->viewport()->installEventFilter(this);
     connect(lbConnections, &QListWidget::itemDoubleClicked, this, &TfrmGprsMain::lbConnectionsDblClick);
 
-    lblModemNote = MakeNote(p,
-                            QStringLiteral("Убедитесь, что Ваш мобильный телефон или другое устройство подключено "
-                                           "к компьютеру и программное обеспчение для него установлено и настроено"),
-                            QRect(272, 8, 200, 48));
+    lblModemNote =
+        MakeNote(p,
+                 QStringLiteral("Убедитесь, что Ваш мобильный телефон или другое устройство подключено "
+                                "к компьютеру и программное обеспчение для него установлено и настроено"),
+                 QRect(272, 8, 200, 48));
 
     const struct {
         QCheckBox** box;
@@ -505,14 +494,14 @@ void TfrmGprsMain::CreateSettingsPage()
         top += 42;
     }
 
-    btnSvcOK = MakeButton(p, QStringLiteral("Выбрать"), QRect(16, 216, 75, 25), clInactiveCaption, 16169404, 0, 2);
+    btnSvcOK =
+        MakeButton(p, QStringLiteral("Выбрать"), QRect(16, 216, 75, 25), clInactiveCaption, 16169404, 0, 2);
     btnNext = MakeButton(p, QStringLiteral("Далее"), QRect(313, 216, 75, 25), clBlack, clBlack, 0, 0);
     connect(btnSvcOK, &TGPRSButton::OnClick, this, &TfrmGprsMain::aSvcOKExecute);
     connect(btnNext, &TGPRSButton::OnClick, this, &TfrmGprsMain::aNextExecute);
 }
 
-void TfrmGprsMain::CreateActions()
-{
+void TfrmGprsMain::CreateActions() {
     const auto make = [this](const QString& caption, void (TfrmGprsMain::*handler)()) {
         auto* action = new QAction(caption, this);
         addAction(action);
@@ -527,8 +516,7 @@ void TfrmGprsMain::CreateActions()
     aSvcOK = make(QStringLiteral("Выбрать"), &TfrmGprsMain::aSvcOKExecute);
 }
 
-void TfrmGprsMain::FormCreate()
-{
+void TfrmGprsMain::FormCreate() {
     FAPNUpdated = false;
     FConn = 0;
     lblTime->setText(QStringLiteral("0 часов 00 минут"));
@@ -566,23 +554,20 @@ void TfrmGprsMain::FormCreate()
     show();
 }
 
-bool TfrmGprsMain::FormCloseQuery()
-{
+bool TfrmGprsMain::FormCloseQuery() {
     // The question about an open connection comes with the close order of
     // the start-up; until then a close leaves the link for the next start.
     return true;
 }
 
-void TfrmGprsMain::FormClose()
-{
+void TfrmGprsMain::FormClose() {
     if (FStage != 3)
         SaveSettings();
     if (FStatThread)
         FStatThread->Terminate();
 }
 
-void TfrmGprsMain::closeEvent(QCloseEvent* event)
-{
+void TfrmGprsMain::closeEvent(QCloseEvent* event) {
     if (!FormCloseQuery()) {
         event->ignore();
         return;
@@ -593,8 +578,7 @@ void TfrmGprsMain::closeEvent(QCloseEvent* event)
 
 // ---------------------------------------------------------------- pages
 
-void TfrmGprsMain::SetPage(uint8_t page)
-{
+void TfrmGprsMain::SetPage(uint8_t page) {
     FPage = page;
     if (page == 2 && FConn == 0) {
         const HRASCONN h = CheckAlreadyConnected(FModem, FConnection, FAPNs);
@@ -607,16 +591,14 @@ void TfrmGprsMain::SetPage(uint8_t page)
     UpdatePage();
 }
 
-bool TfrmGprsMain::RunsFromCopyFolder() const
-{
+bool TfrmGprsMain::RunsFromCopyFolder() const {
     const QString file = QString::fromStdString(FProgramFile);
     const qsizetype slash = file.lastIndexOf(QLatin1Char('\\'));
     const QString folder = slash < 0 ? QString() : file.left(slash + 1);
     return folder.compare(kCopyFolder, Qt::CaseInsensitive) == 0;
 }
 
-void TfrmGprsMain::UpdatePage()
-{
+void TfrmGprsMain::UpdatePage() {
     if (FPage == 0 || FPage == 4) {
         const QString caption =
             lbConnections->currentRow() < 0 ? QStringLiteral("Назад") : QStringLiteral("Выбрать");
@@ -630,14 +612,15 @@ void TfrmGprsMain::UpdatePage()
             chbCopy->setVisible(FStage == 0);
             lblCopy->setVisible(FStage == 0);
         }
-        for (QWidget* w : std::initializer_list<QWidget*>{imgStart, btnNext, lblAutorun, chbAutorun, lblDesktop,
-                                                          chbDesktop})
+        for (QWidget* w : std::initializer_list<QWidget*>{imgStart, btnNext, lblAutorun, chbAutorun,
+                                                          lblDesktop, chbDesktop})
             w->setVisible(FStage == 0);
         imgService->setVisible(FStage != 0);
         btnSvcOK->setVisible(FStage != 0);
     }
     if (FPage == 2)
-        SetCaptionIfChanged(btnConnect, FConn != 0 ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
+        SetCaptionIfChanged(btnConnect,
+                            FConn != 0 ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
     if (FPage == 3) {
         btnAgree->setVisible(FStage == 3);
         btnDisagree->setVisible(FStage == 3);
@@ -649,8 +632,7 @@ void TfrmGprsMain::UpdatePage()
     aConnect->setText(FConn != 0 ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
 }
 
-void TfrmGprsMain::ActionList1Update()
-{
+void TfrmGprsMain::ActionList1Update() {
     // Not while a handler is halfway through changing the page.
     if (FUpdatingPage)
         return;
@@ -659,8 +641,7 @@ void TfrmGprsMain::ActionList1Update()
     FUpdatingPage = false;
 }
 
-QWidget* TfrmGprsMain::TopPage() const
-{
+QWidget* TfrmGprsMain::TopPage() const {
     QWidget* top = nullptr;
     for (QObject* child : children()) {
         if (child == pnlMain || child == pnlAgreement || child == pnlAbout || child == pnlSettings)
@@ -669,13 +650,11 @@ QWidget* TfrmGprsMain::TopPage() const
     return top;
 }
 
-void TfrmGprsMain::BringToFront(QWidget* page)
-{
+void TfrmGprsMain::BringToFront(QWidget* page) {
     page->raise();
 }
 
-void TfrmGprsMain::SendToBack(QWidget* page)
-{
+void TfrmGprsMain::SendToBack(QWidget* page) {
     // Below the other pages, but still above the background they show.
     page->lower();
     Image1->lower();
@@ -683,8 +662,7 @@ void TfrmGprsMain::SendToBack(QWidget* page)
 
 // ---------------------------------------------------------------- navigation
 
-void TfrmGprsMain::btnAgreeClick()
-{
+void TfrmGprsMain::btnAgreeClick() {
     if (FStage == 3) {
         SetPage(0);
         FStage = 0;
@@ -696,21 +674,18 @@ void TfrmGprsMain::btnAgreeClick()
     UpdatePage();
 }
 
-void TfrmGprsMain::btnDisagreeClick()
-{
+void TfrmGprsMain::btnDisagreeClick() {
     close();
 }
 
-std::string TfrmGprsMain::SelectedModem() const
-{
+std::string TfrmGprsMain::SelectedModem() const {
     const QListWidgetItem* item = lbConnections->currentItem();
     if (lbConnections->currentRow() < 0 || item == nullptr)
         return "Unknown";
     return item->text().toStdString();
 }
 
-void TfrmGprsMain::aNextExecute()
-{
+void TfrmGprsMain::aNextExecute() {
     if (!RunInstallActions())
         return;
     FModem = SelectedModem();
@@ -720,14 +695,12 @@ void TfrmGprsMain::aNextExecute()
     FStage = 2;
 }
 
-void TfrmGprsMain::aSvcOKExecute()
-{
+void TfrmGprsMain::aSvcOKExecute() {
     SendToBack(pnlSettings);
     FModem = SelectedModem();
 }
 
-void TfrmGprsMain::lblSettingsClick()
-{
+void TfrmGprsMain::lblSettingsClick() {
     if (FConn != 0)
         return;
     SetPage(4);
@@ -736,15 +709,13 @@ void TfrmGprsMain::lblSettingsClick()
     BringToFront(pnlSettings);
 }
 
-void TfrmGprsMain::lblAboutClick()
-{
+void TfrmGprsMain::lblAboutClick() {
     FAboutReturnPage = FPage;
     SetPage(1);
     BringToFront(pnlAbout);
 }
 
-void TfrmGprsMain::lblAgreementClick()
-{
+void TfrmGprsMain::lblAgreementClick() {
     FAgreementReturnPage = FPage;
     SetPage(3);
     BringToFront(pnlAgreement);
@@ -752,14 +723,12 @@ void TfrmGprsMain::lblAgreementClick()
     scrollUA->setValue(0);
 }
 
-void TfrmGprsMain::Label12Click()
-{
+void TfrmGprsMain::Label12Click() {
     SendToBack(pnlAbout);
     SetPage(FAboutReturnPage);
 }
 
-void TfrmGprsMain::Label40Click()
-{
+void TfrmGprsMain::Label40Click() {
     auto* link = qobject_cast<QLabel*>(sender());
     if (link == nullptr)
         link = Label40;
@@ -775,16 +744,14 @@ void TfrmGprsMain::Label40Click()
         UpdatePage();
 }
 
-void TfrmGprsMain::lbConnectionsDblClick()
-{
+void TfrmGprsMain::lbConnectionsDblClick() {
     if (FPage == 4)
         aSvcOK->trigger();
 }
 
 // ---------------------------------------------------------------- modem list
 
-void TfrmGprsMain::FillModemList()
-{
+void TfrmGprsMain::FillModemList() {
     std::vector<std::string> names;
     if (EnumDevices(names) != 0)
         return;
@@ -797,8 +764,7 @@ void TfrmGprsMain::FillModemList()
     lbConnections->setCurrentRow(found.isEmpty() || FModem.empty() ? 0 : lbConnections->row(found.front()));
 }
 
-bool TfrmGprsMain::RefreshModemList()
-{
+bool TfrmGprsMain::RefreshModemList() {
     std::vector<std::string> names;
     if (EnumDevices(names) != 0)
         names.clear();
@@ -812,34 +778,31 @@ bool TfrmGprsMain::RefreshModemList()
         lbConnections->addItem(QString::fromStdString(name));
     if (lbConnections->count() > 0) {
         const auto found = lbConnections->findItems(QString::fromStdString(FModem), Qt::MatchExactly);
-        lbConnections->setCurrentRow(!FModem.empty() && !found.isEmpty() ? lbConnections->row(found.front()) : 0);
+        lbConnections->setCurrentRow(!FModem.empty() && !found.isEmpty() ? lbConnections->row(found.front())
+                                                                         : 0);
     }
     return true;
 }
 
 // ---------------------------------------------------------------- agreement
 
-void TfrmGprsMain::CheckAgreementScrolled()
-{
+void TfrmGprsMain::CheckAgreementScrolled() {
     if (sbUA->verticalScrollBar()->value() > kUARange - kUABoxHeight - 10)
         SetEnabledIfChanged(btnAgree, true);
 }
 
-void TfrmGprsMain::scrollUAChange()
-{
+void TfrmGprsMain::scrollUAChange() {
     sbUA->verticalScrollBar()->setValue(scrollUA->value());
     sbUA->setFocus();
     CheckAgreementScrolled();
 }
 
-void TfrmGprsMain::sbUAMouseUp()
-{
+void TfrmGprsMain::sbUAMouseUp() {
     sbUA->setFocus();
     CheckAgreementScrolled();
 }
 
-void TfrmGprsMain::sbUAMouseWheel(int wheelDelta)
-{
+void TfrmGprsMain::sbUAMouseWheel(int wheelDelta) {
     const int old = sbUA->verticalScrollBar()->value();
     const int step = static_cast<int>(std::ceil(wheelDelta / 10.0));
     const int position = std::clamp(old - step, 0, kUARange - kUABoxHeight);
@@ -848,8 +811,7 @@ void TfrmGprsMain::sbUAMouseWheel(int wheelDelta)
     CheckAgreementScrolled();
 }
 
-bool TfrmGprsMain::eventFilter(QObject* watched, QEvent* event)
-{
+bool TfrmGprsMain::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     // Events arrive while the components are still being made.
     if (sbUA != nullptr && (watched == sbUA->viewport() || watched == sbUA || watched == pnlAgreement)) {
@@ -890,8 +852,8 @@ bool TfrmGprsMain::eventFilter(QObject* watched, QEvent* event)
             gpnlStatMouseMove(move->position().toPoint().x(), move->position().toPoint().y());
         } else if (type == QEvent::MouseButtonPress) {
             const auto* press = static_cast<QMouseEvent*>(event);
-            gpnlStatMouseDown(press->button(), press->buttons(), press->modifiers(), press->position().toPoint().x(),
-                              press->position().toPoint().y());
+            gpnlStatMouseDown(press->button(), press->buttons(), press->modifiers(),
+                              press->position().toPoint().x(), press->position().toPoint().y());
         } else if (type == QEvent::ToolTip && !FGraphShowHint) {
             return true;
         }

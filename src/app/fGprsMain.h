@@ -39,8 +39,7 @@ enum class TTrayMode : uint8_t { On, Off, Unchanged };
 // statistics, a settings page and an About page. Its state and its
 // components are owned by the window and touched only on the main thread;
 // the one exception is FConn, which the statistics thread reads.
-class TfrmGprsMain : public QWidget, public IConnectionHost
-{
+class TfrmGprsMain : public QWidget, public IConnectionHost {
     Q_OBJECT
 
 public:
@@ -135,15 +134,15 @@ public:
     void WriteValue(std::string_view name, std::string_view text);
 
     // Settings (texts UTF-8).
-    std::string FModem;                      // RAS device name, or "Unknown"
-    std::string FConnection;                 // phonebook entry in use
+    std::string FModem;      // RAS device name, or "Unknown"
+    std::string FConnection; // phonebook entry in use
     std::vector<std::string> FAPNs{"internet"};
     std::string FAPNVersion{"0"};
-    uint8_t FStage = 3;                      // 3 agreement, 0 installation, 2 done
+    uint8_t FStage = 3; // 3 agreement, 0 installation, 2 done
 
     // Run-time state.
     uint8_t FPage = 3;
-    std::atomic<HRASCONN> FConn{0};          // read by the statistics thread
+    std::atomic<HRASCONN> FConn{0}; // read by the statistics thread
     std::shared_ptr<TStatThread> FStatThread;
     bool FAPNUpdated = false;
     std::string FVersion;
@@ -246,10 +245,10 @@ private:
     // The saved page of the agreement and About panels (their tags).
     uint8_t FAgreementReturnPage = 2;
     uint8_t FAboutReturnPage = 2;
-    uint32_t FMaxSpeed = 0;          // lblMaxSpeed's tag
+    uint32_t FMaxSpeed = 0; // lblMaxSpeed's tag
     bool FGraphShowHint = true;
     QString FTrayHint;
-    QLabel* FHintWnd = nullptr;      // the own hint window, owned by the window
+    QLabel* FHintWnd = nullptr; // the own hint window, owned by the window
     bool FUpdatingPage = false;
 
     std::unique_ptr<TMessageWindow> FWindow;

@@ -24,16 +24,13 @@ namespace sp {
 namespace {
 
 // Gives back what it took, on every way out.
-class TEnabledGuard
-{
+class TEnabledGuard {
 public:
-    TEnabledGuard(QAction* action, QWidget* panel) : FAction(action), FPanel(panel)
-    {
+    TEnabledGuard(QAction* action, QWidget* panel) : FAction(action), FPanel(panel) {
         FAction->setEnabled(false);
         FPanel->setEnabled(false);
     }
-    ~TEnabledGuard()
-    {
+    ~TEnabledGuard() {
         FAction->setEnabled(true);
         FPanel->setEnabled(true);
     }
@@ -45,19 +42,16 @@ private:
     QWidget* FPanel;
 };
 
-class TCursorGuard
-{
+class TCursorGuard {
 public:
     TCursorGuard() = default;
-    ~TCursorGuard()
-    {
+    ~TCursorGuard() {
         while (FSet-- > 0)
             QApplication::restoreOverrideCursor();
     }
     TCursorGuard(const TCursorGuard&) = delete;
     TCursorGuard& operator=(const TCursorGuard&) = delete;
-    void Hourglass()
-    {
+    void Hourglass() {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         ++FSet;
     }
@@ -68,18 +62,15 @@ private:
 
 } // namespace
 
-HWND TfrmGprsMain::Handle() const
-{
+HWND TfrmGprsMain::Handle() const {
     return FWindow->Handle();
 }
 
-QWidget* TfrmGprsMain::ProgressOwner() const
-{
+QWidget* TfrmGprsMain::ProgressOwner() const {
     return const_cast<TfrmGprsMain*>(this);
 }
 
-void TfrmGprsMain::aConnectExecute()
-{
+void TfrmGprsMain::aConnectExecute() {
     TCursorGuard cursor;
     if (FConn != 0) {
         cursor.Hourglass();
@@ -95,15 +86,15 @@ void TfrmGprsMain::aConnectExecute()
     }
 }
 
-HRASCONN TfrmGprsMain::Connect()
-{
+HRASCONN TfrmGprsMain::Connect() {
     const TEnabledGuard guard(aConnect, pnlMain);
     std::vector<std::string> modems;
     (void)EnumDevices(modems);
     if (std::find(modems.begin(), modems.end(), FModem) == modems.end()) {
-        ShowMsg(QStringLiteral("Ошибка: выбраный модем в системе не зарегистрирован. Выберите другой модем для "
-                               "соединения"),
-                MsgKind::Error, {MsgButton::Ok});
+        ShowMsg(
+            QStringLiteral("Ошибка: выбраный модем в системе не зарегистрирован. Выберите другой модем для "
+                           "соединения"),
+            MsgKind::Error, {MsgButton::Ok});
         lblSettingsClick();
         return 0;
     }
@@ -112,8 +103,7 @@ HRASCONN TfrmGprsMain::Connect()
     return OpenConnection(FModem, FConnection, FAPNs);
 }
 
-bool TfrmGprsMain::Disconnect()
-{
+bool TfrmGprsMain::Disconnect() {
     const bool result = CloseConnection(FConn);
     if (FStatThread) {
         FStatThread->Suspend();
@@ -122,8 +112,7 @@ bool TfrmGprsMain::Disconnect()
     return result;
 }
 
-void TfrmGprsMain::ShowDisconnected()
-{
+void TfrmGprsMain::ShowDisconnected() {
     FConn = 0;
     lblConnStatus->setText(QStringLiteral("Соединение с GPRS не установлено"));
     SetTrayState(TTrayMode::Unchanged, QStringLiteral("Skyportal - Отключено"));
@@ -131,8 +120,7 @@ void TfrmGprsMain::ShowDisconnected()
     btnConnect->Paint();
 }
 
-void TfrmGprsMain::StartStatistics(bool resetTotals)
-{
+void TfrmGprsMain::StartStatistics(bool resetTotals) {
     if (FStatThread) {
         if (resetTotals) {
             gpnlStat->ClearGraph();
@@ -168,8 +156,7 @@ void TfrmGprsMain::StartStatistics(bool resetTotals)
     btnConnect->Paint();
 }
 
-LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CONN_LOST:
         ShowDisconnected();
@@ -218,13 +205,11 @@ LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
-std::string TfrmGprsMain::GetAPNVersionString() const
-{
+std::string TfrmGprsMain::GetAPNVersionString() const {
     return FVersion + "." + FAPNVersion;
 }
 
-void TfrmGprsMain::SetAPNVersion(const std::string& version)
-{
+void TfrmGprsMain::SetAPNVersion(const std::string& version) {
     const size_t dot = version.rfind('.');
     FAPNVersion = dot == std::string::npos ? std::string() : version.substr(dot + 1);
 }

@@ -17,8 +17,7 @@ constexpr int kHintHidePause = 2500;
 
 } // namespace
 
-void TfrmGprsMain::SetTrayState(TTrayMode mode, const QString& hint)
-{
+void TfrmGprsMain::SetTrayState(TTrayMode mode, const QString& hint) {
     // The tray icon itself comes with the window frame; the state it would
     // show is kept so that it is in line from the first moment.
     (void)mode;
@@ -26,8 +25,7 @@ void TfrmGprsMain::SetTrayState(TTrayMode mode, const QString& hint)
     FTrayHint = hint;
 }
 
-void TfrmGprsMain::ShowHintText(QWidget* control, int x, const QString& text, int y)
-{
+void TfrmGprsMain::ShowHintText(QWidget* control, int x, const QString& text, int y) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return;
@@ -57,8 +55,7 @@ void TfrmGprsMain::ShowHintText(QWidget* control, int x, const QString& text, in
         hintTimer->start();
 }
 
-void TfrmGprsMain::hintTimerTimer()
-{
+void TfrmGprsMain::hintTimerTimer() {
     if (FHintWnd != nullptr) {
         FHintWnd->hide();
         FHintWnd->deleteLater();
@@ -67,8 +64,7 @@ void TfrmGprsMain::hintTimerTimer()
     hintTimer->stop();
 }
 
-void TfrmGprsMain::AppRestore()
-{
+void TfrmGprsMain::AppRestore() {
     // Bringing the application up (the frame and the tray) is done where the
     // window frame is; a second start already reaches this handler.
 }

@@ -4,8 +4,7 @@
 
 namespace sp {
 
-bool TfrmGprsMain::RunInstallActions()
-{
+bool TfrmGprsMain::RunInstallActions() {
     // The copy into "C:\Zentora\" and the shortcuts come with the
     // installation; until then "Далее" installs nothing and goes on.
     return true;

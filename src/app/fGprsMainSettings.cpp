@@ -14,7 +14,9 @@ namespace {
 constexpr std::string_view kSettingsKey = "\\Software\\Zentora\\Skyportal";
 
 // Argument 2 "/r" keeps the values in plain text.
-bool PlainValues() { return ParamStr(2) == "/r"; }
+bool PlainValues() {
+    return ParamStr(2) == "/r";
+}
 
 // Lines split at CR, LF or CR LF; a final line break adds no empty name.
 std::vector<std::string> SplitLines(std::string_view text) {

@@ -16,15 +16,13 @@
 
 namespace sp {
 
-void TfrmGprsMain::StatUpdate(uint32_t received, uint32_t transmitted)
-{
+void TfrmGprsMain::StatUpdate(uint32_t received, uint32_t transmitted) {
     const uint32_t speed = FStatThread ? FStatThread->GetSpeed() : 0;
     const double connTime = FStatThread ? FStatThread->GetConnTime() : 0.0;
     ShowSample(received, transmitted, speed, connTime);
 }
 
-void TfrmGprsMain::ShowSample(uint32_t received, uint32_t transmitted, uint32_t speed, double connTime)
-{
+void TfrmGprsMain::ShowSample(uint32_t received, uint32_t transmitted, uint32_t speed, double connTime) {
     lblTime->setText(ConnTimeText(connTime));
     lblTime->adjustSize();
 
@@ -43,16 +41,15 @@ void TfrmGprsMain::ShowSample(uint32_t received, uint32_t transmitted, uint32_t 
     SetLabelsWidth();
 
     char line[160];
-    std::snprintf(line, sizeof line, "Speed: %u Received %u Tramsmitted %u Time %s", speed, received, transmitted,
-                  LongTimeText(connTime).toStdString().c_str());
+    std::snprintf(line, sizeof line, "Speed: %u Received %u Tramsmitted %u Time %s", speed, received,
+                  transmitted, LongTimeText(connTime).toStdString().c_str());
     WriteLog("THREAD-new-stat", 0, line);
 
     FGraphShowHint = FHintWnd == nullptr || !FHintWnd->isVisible();
     gpnlStat->Repaint();
 }
 
-void TfrmGprsMain::SetLabelsWidth()
-{
+void TfrmGprsMain::SetLabelsWidth() {
     const QFontMetrics received(lblReceived->font());
     const QFontMetrics total(lblTotal->font());
     const int w = std::max({received.horizontalAdvance(lblTransmitted->text()),
@@ -62,8 +59,7 @@ void TfrmGprsMain::SetLabelsWidth()
         label->resize(w, label->height());
 }
 
-void TfrmGprsMain::gpnlStatMouseMove(int x, int y)
-{
+void TfrmGprsMain::gpnlStatMouseMove(int x, int y) {
     if (x < 0 || x > gpnlStat->width() || y < 0 || y > gpnlStat->height())
         return;
     const int64_t value = gpnlStat->ValueAt(x);
@@ -73,8 +69,7 @@ void TfrmGprsMain::gpnlStatMouseMove(int x, int y)
 }
 
 void TfrmGprsMain::gpnlStatMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
-                                     Qt::KeyboardModifiers modifiers, int x, int y)
-{
+                                     Qt::KeyboardModifiers modifiers, int x, int y) {
     const bool leftAlone = button == Qt::LeftButton && buttons == Qt::LeftButton &&
                            (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
     if (!leftAlone)

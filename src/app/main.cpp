@@ -8,8 +8,7 @@
 
 #include <QApplication>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     sp::SetCommandLine(argc, argv);
     QApplication app(argc, argv);
     // One face for every window, hints included, as the design has it.

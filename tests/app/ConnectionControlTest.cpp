@@ -28,7 +28,8 @@ namespace {
 const std::string kUsb = "USB GPRS Modem";
 
 bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
 }
 
 // Active connections the service knows of.
@@ -46,8 +47,8 @@ std::vector<HRASCONN> ServiceConnections() {
 }
 
 void DropAllLinks(const RasTestRoot& root) {
-    const std::string cmd = "SKYPORTAL_ROOT='" + root.Path().string() + "' '" + std::getenv("SKYPORTAL_BIN_DIR") +
-                            "/rasctl' drop all >/dev/null";
+    const std::string cmd = "SKYPORTAL_ROOT='" + root.Path().string() + "' '" +
+                            std::getenv("SKYPORTAL_BIN_DIR") + "/rasctl' drop all >/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
 }
 
@@ -145,9 +146,10 @@ TEST_F(ConnectionControl, TheFirstStartIsReportedOncePerRun) {
     ASSERT_NE(w.FConn, 0u);
     w.aConnectExecute();
     const auto lines = root_->LogLines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.find("src: FIRST_START") != std::string::npos; }),
-              1);
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) { return l.find("src: FIRST_START") != std::string::npos; }),
+        1);
     // The server cannot be reached: the failure is only logged, as code 888.
     EXPECT_TRUE(HasLine(lines, "code: 888"));
 }
@@ -175,7 +177,8 @@ TEST_F(ConnectionControl, ADroppedLinkAnsweredNoKeepsTheLastFigures) {
     TfrmGprsMain& w = StartConnectedReady();
     w.aConnectExecute();
     ASSERT_NE(w.FConn, 0u);
-    ASSERT_TRUE(WaitFor([&] { return w.gpnlStat->Samples().size() >= 2 && w.lblReceived->text() != QStringLiteral("0"); }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return w.gpnlStat->Samples().size() >= 2 && w.lblReceived->text() != QStringLiteral("0"); }));
 
     SetNextRestoreAnswer(false);
     DropAllLinks(*root_);

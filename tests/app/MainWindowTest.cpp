@@ -11,8 +11,8 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFrame>
 #include <QEventLoop>
+#include <QFrame>
 #include <QListWidget>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -26,8 +26,8 @@ const std::string kUsb = "USB GPRS Modem";
 const std::string kBluetooth = "Bluetooth Phone Modem";
 
 void Wheel(QWidget* widget, int delta) {
-    QWheelEvent event(QPointF(10, 10), QPointF(widget->mapToGlobal(QPoint(10, 10))), QPoint(), QPoint(0, delta),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(QPointF(10, 10), QPointF(widget->mapToGlobal(QPoint(10, 10))), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);
 }
 
@@ -37,7 +37,9 @@ bool Seen(TfrmGprsMain& w, QWidget* control) {
     return w.TopPage() == page && control->isVisibleTo(page);
 }
 
-int BoxPosition(TfrmGprsMain& w) { return w.sbUA->verticalScrollBar()->value(); }
+int BoxPosition(TfrmGprsMain& w) {
+    return w.sbUA->verticalScrollBar()->value();
+}
 
 } // namespace
 
@@ -242,8 +244,8 @@ TEST_F(MainWindowTest, TheSettingsPageInServiceMode) {
     Click(w.lblSettings);
     EXPECT_TRUE(Seen(w, w.imgService));
     EXPECT_TRUE(Seen(w, w.btnSvcOK));
-    for (QWidget* c : std::initializer_list<QWidget*>{w.imgStart, w.btnNext, w.chbDesktop, w.chbAutorun, w.chbCopy,
-                                                      w.lblDesktop, w.lblAutorun, w.lblCopy})
+    for (QWidget* c : std::initializer_list<QWidget*>{w.imgStart, w.btnNext, w.chbDesktop, w.chbAutorun,
+                                                      w.chbCopy, w.lblDesktop, w.lblAutorun, w.lblCopy})
         EXPECT_FALSE(Seen(w, c)) << c->metaObject()->className();
     // The saved modem is the one chosen.
     ASSERT_GE(w.lbConnections->currentRow(), 0);
@@ -419,20 +421,13 @@ TEST_F(MainWindowTest, ControlsSitWhereTheWindowDescriptionPutsThem) {
         QWidget* control;
         QRect geometry;
     } fixed[] = {
-        {w.imgConnect, {16, 16, 145, 25}},
-        {w.gpnlStat, {16, 52, 192, 45}},
-        {w.btnConnect, {16, 148, 193, 30}},
-        {w.imgUA, {16, 16, 361, 25}},
-        {w.sbUA, {16, 47, 470, 174}},
-        {w.scrollUA, {469, 49, 16, 171}},
-        {w.btnDisagree, {16, 226, 85, 25}},
-        {w.btnAgree, {401, 226, 85, 25}},
-        {w.imgStart, {16, 16, 113, 25}},
-        {w.imgService, {16, 16, 113, 25}},
-        {w.pnlModemFrame, {16, 77, 212, 134}},
-        {w.lbConnections, {17, 78, 210, 132}},
-        {w.btnSvcOK, {16, 216, 75, 25}},
-        {w.btnNext, {313, 216, 75, 25}},
+        {w.imgConnect, {16, 16, 145, 25}},     {w.gpnlStat, {16, 52, 192, 45}},
+        {w.btnConnect, {16, 148, 193, 30}},    {w.imgUA, {16, 16, 361, 25}},
+        {w.sbUA, {16, 47, 470, 174}},          {w.scrollUA, {469, 49, 16, 171}},
+        {w.btnDisagree, {16, 226, 85, 25}},    {w.btnAgree, {401, 226, 85, 25}},
+        {w.imgStart, {16, 16, 113, 25}},       {w.imgService, {16, 16, 113, 25}},
+        {w.pnlModemFrame, {16, 77, 212, 134}}, {w.lbConnections, {17, 78, 210, 132}},
+        {w.btnSvcOK, {16, 216, 75, 25}},       {w.btnNext, {313, 216, 75, 25}},
     };
     for (const auto& f : fixed)
         EXPECT_EQ(f.control->geometry(), f.geometry) << f.control->metaObject()->className();
@@ -441,14 +436,29 @@ TEST_F(MainWindowTest, ControlsSitWhereTheWindowDescriptionPutsThem) {
         QWidget* control;
         QPoint at;
     } placed[] = {
-        {w.lblConnStatus, {16, 103}},   {w.lblSpeedGroup, {268, 41}},   {w.lblMaxSpeedCaption, {269, 57}},
-        {w.lblMaxSpeed, {328, 57}},     {w.lblTrafficGroup, {268, 80}}, {w.lblReceivedCaption, {269, 95}},
-        {w.lblReceived, {350, 95}},     {w.lblTransmittedCaption, {269, 108}},
-        {w.lblTransmitted, {350, 108}}, {w.lblTotalCaption, {269, 121}}, {w.lblTotal, {350, 121}},
-        {w.lblTimeGroup, {268, 148}},   {w.lblTime, {268, 163}},        {w.lblSettingsNote, {16, 203}},
-        {w.lblUAReturn, {16, 231}},     {w.lblChooseModem, {16, 60}},   {w.Label40, {178, 61}},
-        {w.lblModemNote, {272, 8}},     {w.chbDesktop, {290, 79}},      {w.chbAutorun, {290, 121}},
-        {w.chbCopy, {290, 163}},        {w.lblDesktop, {310, 81}},      {w.lblAutorun, {310, 123}},
+        {w.lblConnStatus, {16, 103}},
+        {w.lblSpeedGroup, {268, 41}},
+        {w.lblMaxSpeedCaption, {269, 57}},
+        {w.lblMaxSpeed, {328, 57}},
+        {w.lblTrafficGroup, {268, 80}},
+        {w.lblReceivedCaption, {269, 95}},
+        {w.lblReceived, {350, 95}},
+        {w.lblTransmittedCaption, {269, 108}},
+        {w.lblTransmitted, {350, 108}},
+        {w.lblTotalCaption, {269, 121}},
+        {w.lblTotal, {350, 121}},
+        {w.lblTimeGroup, {268, 148}},
+        {w.lblTime, {268, 163}},
+        {w.lblSettingsNote, {16, 203}},
+        {w.lblUAReturn, {16, 231}},
+        {w.lblChooseModem, {16, 60}},
+        {w.Label40, {178, 61}},
+        {w.lblModemNote, {272, 8}},
+        {w.chbDesktop, {290, 79}},
+        {w.chbAutorun, {290, 121}},
+        {w.chbCopy, {290, 163}},
+        {w.lblDesktop, {310, 81}},
+        {w.lblAutorun, {310, 123}},
         {w.lblCopy, {310, 165}},
     };
     for (const auto& p : placed)

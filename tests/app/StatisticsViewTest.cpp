@@ -24,10 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString S(const char* utf8) { return QString::fromUtf8(utf8); }
+QString S(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // A connection time in days from hours and minutes (and seconds).
-double Days(int h, int m, int s = 0) { return (h * 3600.0 + m * 60.0 + s) / 86400.0; }
+double Days(int h, int m, int s = 0) {
+    return (h * 3600.0 + m * 60.0 + s) / 86400.0;
+}
 
 } // namespace
 

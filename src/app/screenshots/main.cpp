@@ -40,8 +40,7 @@ namespace {
 QString gDir;
 int gFailures = 0;
 
-void Settle(int ms = 100)
-{
+void Settle(int ms = 100) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -49,8 +48,7 @@ void Settle(int ms = 100)
     }
 }
 
-bool WaitFor(const std::function<bool()>& done, int ms = 20000)
-{
+bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done() && std::chrono::steady_clock::now() < end) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -59,8 +57,7 @@ bool WaitFor(const std::function<bool()>& done, int ms = 20000)
     return done();
 }
 
-void Save(const QPixmap& picture, const char* name)
-{
+void Save(const QPixmap& picture, const char* name) {
     const QString file = gDir + QLatin1Char('/') + QString::fromLatin1(name);
     if (picture.isNull() || !picture.save(file)) {
         std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(file));
@@ -70,24 +67,22 @@ void Save(const QPixmap& picture, const char* name)
     std::printf("%s\n", qPrintable(file));
 }
 
-void Shot(TfrmGprsMain& w, const char* name)
-{
+void Shot(TfrmGprsMain& w, const char* name) {
     w.UpdatePage();
     Settle();
     Save(w.grab(), name);
 }
 
 // The part of the screen that holds the main window and the progress window.
-void ScreenShot(TfrmGprsMain& w, const char* name)
-{
+void ScreenShot(TfrmGprsMain& w, const char* name) {
     QRect area = w.frameGeometry();
     if (TfrmProgress* progress = ProgressForm())
         area = area.united(progress->frameGeometry());
-    Save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()), name);
+    Save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()),
+         name);
 }
 
-void SetNetwork(const std::string& section, const std::string& key, const std::string& value)
-{
+void SetNetwork(const std::string& section, const std::string& key, const std::string& value) {
     const auto path = MachineRoot() / "network.ini";
     IniFile net = IniFile::Load(path);
     net.Set(section, key, value);
@@ -96,8 +91,7 @@ void SetNetwork(const std::string& section, const std::string& key, const std::s
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: skyportal-screenshots DIR\n");
         return 2;
