@@ -18,6 +18,8 @@
 #include "ras/RasGlobals.h"
 #include "ras/TRasThread.h"
 
+#include "UnixPingPong.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -55,6 +57,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const auto enumConns = sp::RasProcAs<PFN_RasEnumConnectionsA>("RasEnumConnectionsA");
+    const auto enumDevices = sp::RasProcAs<PFN_RasEnumDevicesA>("RasEnumDevicesA");
 
     // Start the daemon and warm both paths up.
     RASCONN_692 conn;
@@ -89,9 +92,26 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    // What the probe itself asks, made directly.
+    std::vector<double> probeCall;
+    for (int i = 0; i < calls; ++i) {
+        DWORD pcb = 0, pcount = 0;
+        const auto t0 = Clock::now();
+        (void)enumDevices(nullptr, &pcb, &pcount);
+        probeCall.push_back(Us(Clock::now() - t0));
+    }
+    const std::vector<double> bare = UnixPingPong(calls);
     std::printf("RasEnumConnectionsA against a ready service, %d calls each, round 500 ms\n", calls);
     Report("guarded (probe + call)", guarded);
     Report("direct (call only)", direct);
+    Report("the probe's RasEnumDevicesA, direct", probeCall);
+    Report("bare Unix-socket ping-pong", bare);
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("guarded / direct: %.2f   direct / ping-pong: %.2f\n", median(guarded) / median(direct),
+                median(direct) / median(bare));
     std::printf("guarded calls that waited a whole round: %d\n", fullRounds);
 
     while (sp::TRasThread::Alive() > 0)

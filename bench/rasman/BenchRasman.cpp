@@ -1,13 +1,16 @@
 // bench_rasman: median and 99th percentile of RasGetConnectStatusA over
 // 10,000 calls (library loaded with dlopen, daemon on a temporary machine
-// root), and the daemon's resident memory with 100 phonebook entries and 4
-// live connections. Run from the build's bin folder (or set SKYPORTAL_BIN_DIR).
+// root) beside a bare Unix-socket ping-pong between two processes in the
+// same run, and the daemon's resident memory with 100 phonebook entries and
+// 4 live connections. Run from the build's bin folder (or set SKYPORTAL_BIN_DIR).
 #include "platform/base/IniFile.h"
 #include "platform/rasapi/ras.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/RasCtl.h"
 #include "platform/registry/Registry.h"
+
+#include "UnixPingPong.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -131,8 +134,15 @@ int main()
     std::ifstream pidFile(std::string(tmpl) + "/run/rasman.pid");
     int pid = 0;
     pidFile >> pid;
+    std::vector<double> bare = UnixPingPong(10000);
+    if (bare.empty())
+        return 1;
+    std::sort(bare.begin(), bare.end());
     std::printf("RasGetConnectStatusA round trip over 10000 calls: median %.1f us, p99 %.1f us, max %.1f us\n",
                 us[us.size() / 2], us[us.size() * 99 / 100], us.back());
+    std::printf("bare Unix-socket ping-pong (24 bytes):            median %.1f us, p99 %.1f us, max %.1f us\n",
+                bare[bare.size() / 2], bare[bare.size() * 99 / 100], bare.back());
+    std::printf("status round trip / ping-pong: %.2f\n", us[us.size() / 2] / bare[bare.size() / 2]);
     std::printf("rasman resident memory with 100 entries and 4 live connections: %ld KiB\n", RssKiB(pid));
 
     for (HRASCONN h : links)

@@ -92,17 +92,17 @@ bool WriteAllBy(int fd, const char* p, size_t n, Clock::time_point deadline)
     return true;
 }
 
-bool ReadAllBy(int fd, char* p, size_t n, Clock::time_point deadline)
+// An answer is rarely there the moment it is asked for: wait first, then
+// read what has come (one system call less than trying first).
+bool ReadAllBy(int fd, char* p, size_t n, Clock::time_point deadline, bool waitFirst)
 {
     while (n > 0) {
+        if (waitFirst && !WaitReady(fd, POLLIN, deadline))
+            return false;
+        waitFirst = true;
         const ssize_t r = ::recv(fd, p, n, MSG_DONTWAIT);
-        if (r < 0 && errno == EINTR)
+        if (r < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitReady(fd, POLLIN, deadline))
-                return false;
-            continue;
-        }
         if (r <= 0)
             return false;
         p += r;
@@ -244,14 +244,14 @@ bool SendFrame(int fd, Msg type, std::string_view payload, Clock::time_point dea
 bool RecvFrame(int fd, Frame& out, Clock::time_point deadline)
 {
     char h[kFrameHeaderSize];
-    if (!ReadAllBy(fd, h, sizeof h, deadline))
+    if (!ReadAllBy(fd, h, sizeof h, deadline, true))
         return false;
     const uint32_t length = GetU32(h + 8);
     if (GetU32(h) != kFrameMagic || length > kMaxPayload)
         return false;
     out.type = static_cast<Msg>(GetU32(h + 4));
     out.payload.resize(length);
-    return length == 0 || ReadAllBy(fd, out.payload.data(), length, deadline);
+    return length == 0 || ReadAllBy(fd, out.payload.data(), length, deadline, false);
 }
 
 bool Exchange(int fd, Msg type, std::string_view payload, Frame& reply)

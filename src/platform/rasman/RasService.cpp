@@ -112,6 +112,7 @@ void RasService::Reload()
     machineIniTime_ = MTime(MachineRoot() / "machine.ini");
     net_ = NetworkConfig::Load(NetworkConfig::Path());
     networkIniTime_ = MTime(NetworkConfig::Path());
+    devicesStamp_.reset();
     phonebook_.Load();
     phonebookTime_ = MTime(Phonebook::DefaultPath());
     failuresUsed_.clear();
@@ -142,11 +143,13 @@ void RasService::Refresh()
     if (MTime(MachineRoot() / "machine.ini") != machineIniTime_) {
         version_ = ReadMachineVersion();
         machineIniTime_ = MTime(MachineRoot() / "machine.ini");
+        devicesStamp_.reset();
     }
     if (MTime(NetworkConfig::Path()) != networkIniTime_) {
         net_ = NetworkConfig::Load(NetworkConfig::Path());
         networkIniTime_ = MTime(NetworkConfig::Path());
         failuresUsed_.clear();
+        devicesStamp_.reset();
     }
     if (MTime(Phonebook::DefaultPath()) != phonebookTime_) {
         phonebook_.Load();
@@ -159,6 +162,21 @@ TRegistry& RasService::Registry()
     if (!registry_)
         registry_ = std::make_unique<TRegistry>();
     return *registry_;
+}
+
+const std::vector<Device>& RasService::Devices()
+{
+    std::optional<int64_t> stamp;
+    try {
+        stamp = Registry().ChangeStamp();
+    } catch (const std::exception&) {
+        // unreadable now: read the list (as far as it goes) every time
+    }
+    if (!stamp || stamp != devicesStamp_) {
+        devices_ = ras::EnumDevices(Registry(), version_, net_);
+        devicesStamp_ = stamp;
+    }
+    return devices_;
 }
 
 bool RasService::SavePhonebook()
@@ -236,7 +254,7 @@ std::string RasService::EnumDevices(Reader& r)
         return {};
     if (hasBuf && !SizeAccepted(Record::DevInfo, recSize, version_))
         return Reply(ERROR_INVALID_SIZE);
-    const std::vector<Device> devices = ras::EnumDevices(Registry(), version_, net_);
+    const std::vector<Device>& devices = Devices();
     const uint32_t count = static_cast<uint32_t>(devices.size());
     const uint32_t required = count * uint32_t(sizeof(RASDEVINFOA));
     if (count > 0 && (!hasBuf || cb < required))
@@ -512,7 +530,7 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
 
     const std::string deviceUtf8 = Cp1251ToUtf8(c->deviceName);
     bool present = false;
-    for (const Device& d : ras::EnumDevices(Registry(), version_, net_))
+    for (const Device& d : Devices())
         present = present || (d.name == deviceUtf8 && SameText(Utf8ToCp1251(d.type), c->deviceType));
     if (!present)
         c->startError = ERROR_CONNECTING_DEVICE_NOT_FOUND;
@@ -656,6 +674,7 @@ void RasService::WriteAdapterTotals()
             put(kAdapterTx, adapterTx_);
             reg.CloseKey();
         }
+        devicesStamp_.reset(); // its own writes do not change the stamp
         adapterDirty_ = false;
     } catch (const std::exception&) {
         // tried again at the next tick
@@ -769,7 +788,7 @@ std::string RasService::CtlList()
 {
     Writer w;
     w.U32(SUCCESS).U32(frozen_ ? 1 : 0);
-    const std::vector<Device> devices = ras::EnumDevices(Registry(), version_, net_);
+    const std::vector<Device>& devices = Devices();
     w.U32(static_cast<uint32_t>(devices.size()));
     for (const Device& d : devices)
         w.Str(d.type).Str(d.name);

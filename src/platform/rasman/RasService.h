@@ -3,6 +3,7 @@
 #include "platform/base/MachineRoot.h"
 #include "platform/rasapi/RasProtocol.h"
 #include "platform/rasapi/ras.h"
+#include "platform/rasman/Devices.h"
 #include "platform/rasman/NetworkConfig.h"
 #include "platform/rasman/Phonebook.h"
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace sp {
@@ -88,6 +90,9 @@ private:
                           RASDIALPARAMSA& p, PhonebookEntry*& entry);
     bool SavePhonebook();
     TRegistry& Registry();
+    // The device list, read again only when the registry, machine.ini or
+    // network.ini has changed since.
+    const std::vector<Device>& Devices();
     void Step(Connection& c, Clock::time_point now);
     void Fail(Connection& c, uint32_t error);
     void Drop(Connection& c, Clock::time_point now);
@@ -103,6 +108,8 @@ private:
     std::filesystem::file_time_type phonebookTime_{};
     std::filesystem::file_time_type networkIniTime_{};
     std::unique_ptr<TRegistry> registry_;
+    std::vector<Device> devices_;
+    std::optional<int64_t> devicesStamp_; // none: to be read
     std::map<uint32_t, std::unique_ptr<Connection>> connections_;
     std::map<std::string, int64_t> failuresUsed_;
     uint32_t nextHandle_;

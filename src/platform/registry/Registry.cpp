@@ -440,6 +440,8 @@ void TRegistry::Atomically(const std::function<void()>& writes) {
     }
 }
 
+int64_t TRegistry::ChangeStamp() { return d->Db().DataVersion(); }
+
 RegError TRegistry::LastError() const { return d->lastError; }
 
 } // namespace sp

@@ -114,6 +114,12 @@ public:
     // when writes throws, none. Other processes wait meanwhile, so keep it short.
     void Atomically(const std::function<void()>& writes);
 
+    // A number that changes when another process or instance has changed the
+    // registry since this instance last looked, so that what was read from it
+    // can be kept until then. Changes of this instance do not change it.
+    // Throws ERegistryException when the database cannot be read.
+    [[nodiscard]] int64_t ChangeStamp();
+
     // Why the last operation failed. Operations answering with a boolean (or
     // an empty result) also answer so when the database itself fails.
     [[nodiscard]] RegError LastError() const;

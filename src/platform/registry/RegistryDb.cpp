@@ -25,6 +25,7 @@ enum Slot {
     kPutValue,
     kDeleteValue,
     kValueNames,
+    kDataVersion,
     kSlotCount
 };
 
@@ -309,6 +310,11 @@ std::vector<std::string> RegistryDb::ValueNames(int64_t key) {
     while (q.Step())
         names.push_back(ColumnText(*q, 0));
     return names;
+}
+
+int64_t RegistryDb::DataVersion() {
+    Statement::Use q(Prepare(kDataVersion, "PRAGMA data_version"));
+    return q.Step() ? sqlite3_column_int64(*q, 0) : 0;
 }
 
 RegistryDb::Transaction::Transaction(RegistryDb& db) : db_(db) {

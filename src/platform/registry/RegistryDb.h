@@ -54,6 +54,10 @@ public:
     bool DeleteValue(int64_t key, std::string_view name);
     [[nodiscard]] std::vector<std::string> ValueNames(int64_t key);
 
+    // Changes whenever another connection has committed a change since the
+    // last call (not for this connection's own changes).
+    [[nodiscard]] int64_t DataVersion();
+
     // A write transaction; nested ones become savepoints of the outer one.
     // Without Commit the destructor rolls back.
     class Transaction {

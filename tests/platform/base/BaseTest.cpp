@@ -55,6 +55,20 @@ TEST_F(TempRoot, FirstUseLaysOutTheMachineWithDefaults) {
     EXPECT_FALSE(ReadMachineVersion().nt);
 }
 
+TEST_F(TempRoot, TheRootIsLaidOutOncePerProcess) {
+    (void)MachineRoot();
+    // The service asks for paths several times per request: after the first
+    // use nothing is checked, created or chmod-ed again.
+    ASSERT_EQ(::chmod((root / "run").c_str(), 0750), 0);
+    fs::remove(root / "machine.ini");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(MachineRunDir(), root / "run");
+    struct stat st {};
+    ASSERT_EQ(::stat((root / "run").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+    EXPECT_FALSE(fs::exists(root / "machine.ini"));
+}
+
 TEST_F(TempRoot, DriveCMapsBothWays) {
     EXPECT_EQ(WindowsPathToHost("C:\\Zentora\\Skyportal.exe"), root / "drive_c" / "Zentora" / "Skyportal.exe");
     EXPECT_EQ(WindowsPathToHost("c:\\"), root / "drive_c");
