@@ -139,6 +139,12 @@ bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std:
         if (UpperAscii(key) != "VERSION")
             Fail(kBadFormatText);
         std::string_view value = answer.substr(eq + 1);
+        // The version goes back to the server in the next request line and
+        // into the settings: control characters and blanks have no place in it.
+        for (const char c : value) {
+            if (IsBlank(c) || c == '\x7F')
+                Fail(kBadFormatText);
+        }
         if (value.substr(0, programLength) != localProgram)
             Fail(kOtherProgramVersionText);
         // The character where the local string has its last "." is not looked at.

@@ -2,6 +2,7 @@
 
 #include "update/SocketErrors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
@@ -77,8 +78,20 @@ bool TBlockSocket::Receive(int timeoutMs) {
         SetError(WSAENOTCONN);
         return false;
     }
-    int ready = WaitReadable(FSocket, timeoutMs);
+    FClosedByPeer = false;
+    FDeadlinePassed = false;
+    int wait = timeoutMs;
+    bool deadlineFirst = false;
+    if (FDeadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*FDeadline - std::chrono::steady_clock::now());
+        if (left.count() < wait) {
+            wait = static_cast<int>(std::max<long long>(left.count(), 0));
+            deadlineFirst = true;
+        }
+    }
+    int ready = WaitReadable(FSocket, wait);
     if (ready == 0) {
+        FDeadlinePassed = deadlineFirst;
         SetError(WSAETIMEDOUT);
         return false;
     }
@@ -95,6 +108,7 @@ bool TBlockSocket::Receive(int timeoutMs) {
     const int err = errno;
     FBuffer.resize(old + static_cast<size_t>(n > 0 ? n : 0));
     if (n == 0) {
+        FClosedByPeer = true;
         SetError(WSAECONNRESET);
         return false;
     }
@@ -177,6 +191,9 @@ void TBlockSocket::Close() {
     }
     FBuffer.clear();
     FPendingTerminator = 0;
+    FDeadline.reset();
+    FDeadlinePassed = false;
+    FClosedByPeer = false;
     SetError(0);
 }
 

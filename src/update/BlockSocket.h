@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +46,16 @@ public:
     // connection gives "" and WSAECONNRESET, silence WSAETIMEDOUT.
     [[nodiscard]] std::string ReadChunk(int timeoutMs);
 
+    // An end for every wait from now on, whatever the time-out of each
+    // (none: only the time-outs count). A wait cut short by it fails with
+    // WSAETIMEDOUT and DeadlinePassed().
+    void SetDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) { FDeadline = deadline; }
+    [[nodiscard]] bool DeadlinePassed() const { return FDeadlinePassed; }
+
+    // After a WSAECONNRESET of a read: true when the peer closed in order
+    // (end of stream), false when the connection was really reset.
+    [[nodiscard]] bool ClosedByPeer() const { return FClosedByPeer; }
+
     [[nodiscard]] int ErrorCode() const { return FLastError; }
     [[nodiscard]] const std::string& ErrorText() const { return FLastErrorDesc; }
 
@@ -69,6 +81,9 @@ private:
     bool Receive(int timeoutMs);
 
     bool FConvertLineEnd = false;
+    std::optional<std::chrono::steady_clock::time_point> FDeadline;
+    bool FDeadlinePassed = false;
+    bool FClosedByPeer = false;
     int FLastError = 0;
     std::string FLastErrorDesc;
     std::string FBuffer;

@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 
 namespace sp {
 
 namespace {
 std::atomic<int> gFetchTimeoutMs{kFetchTimeoutMs};
+std::atomic<int> gFetchDeadlineMs{kFetchDeadlineMs};
 
 constexpr int kSocketBufferSize = 65536;
 
@@ -40,12 +42,27 @@ int32_t ParseLength(std::string_view text) {
     return value;
 }
 
+std::string ReadError(const TBlockSocket& socket) {
+    if (socket.DeadlinePassed())
+        return std::string(kDeadlineText);
+    return socket.ErrorCode() == WSAEMSGSIZE ? std::string(kLineTooLongText) : socket.ErrorText();
+}
+
 bool ReadFailed(TBlockSocket& socket, std::string& error) {
     if (socket.ErrorCode() == 0)
         return false;
-    error = socket.ErrorCode() == WSAEMSGSIZE ? std::string(kLineTooLongText) : socket.ErrorText();
+    error = ReadError(socket);
     return true;
 }
+
+// The deadline holds for one answer only.
+struct TDeadlineScope {
+    explicit TDeadlineScope(TBlockSocket& s) : socket(s) {
+        socket.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(FetchDeadlineMs()));
+    }
+    ~TDeadlineScope() { socket.SetDeadline(std::nullopt); }
+    TBlockSocket& socket;
+};
 } // namespace
 
 void SetFetchTimeoutForTests(int ms) {
@@ -54,6 +71,14 @@ void SetFetchTimeoutForTests(int ms) {
 
 int FetchTimeoutMs() {
     return gFetchTimeoutMs;
+}
+
+void SetFetchDeadlineForTests(int ms) {
+    gFetchDeadlineMs = ms > 0 ? ms : kFetchDeadlineMs;
+}
+
+int FetchDeadlineMs() {
+    return gFetchDeadlineMs;
 }
 
 std::string HostFromUrl(std::string_view url) {
@@ -88,6 +113,7 @@ bool SendRequest(TBlockSocket& socket, std::string_view request, std::string& er
 
 bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error) {
     const int timeout = FetchTimeoutMs();
+    TDeadlineScope deadline(socket);
 
     std::string status = socket.ReadLine(timeout);
     if (ReadFailed(socket, error))
@@ -106,7 +132,12 @@ bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error) {
             return false;
         if (line.empty())
             break;
-        if (UpperAscii(line).starts_with("CONTENT-LENGTH:")) {
+        const std::string upperLine = UpperAscii(line);
+        if (upperLine.starts_with("TRANSFER-ENCODING:") && upperLine.find("CHUNKED") != std::string::npos) {
+            error = kChunkedText;
+            return false;
+        }
+        if (upperLine.starts_with("CONTENT-LENGTH:")) {
             size_t blank = line.rfind(' ');
             declared = ParseLength(blank == std::string::npos ? std::string_view(line)
                                                               : std::string_view(line).substr(blank + 1));
@@ -121,9 +152,9 @@ bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error) {
     for (;;) {
         std::string chunk = socket.ReadChunk(timeout);
         if (socket.ErrorCode() != 0) {
-            if (declared == -1 && socket.ErrorCode() == WSAECONNRESET)
+            if (declared == -1 && socket.ErrorCode() == WSAECONNRESET && socket.ClosedByPeer())
                 return true;
-            error = socket.ErrorText();
+            error = ReadError(socket);
             return false;
         }
         if (chunk.empty())

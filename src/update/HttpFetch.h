@@ -14,16 +14,25 @@ namespace sp {
 // Every wait for a status line, header line or body chunk gives up after
 // this much silence.
 inline constexpr int kFetchTimeoutMs = 15000;
+// The whole answer (status line, headers and body) must have come within
+// this long of the request, however steadily a server trickles it.
+inline constexpr int kFetchDeadlineMs = 60000;
 // Largest body ReadResponse accepts, with or without a declared length.
 inline constexpr size_t kMaxBodyLength = 16 * 1024 * 1024;
 
 // Error texts of the limits that keep a broken server from exhausting memory.
 inline constexpr std::string_view kLineTooLongText = "Header line longer than 65536 bytes";
 inline constexpr std::string_view kBodyTooLongText = "Response body longer than 16777216 bytes";
+inline constexpr std::string_view kDeadlineText = "Response not complete within 60 seconds";
+// HTTP/1.0 has no chunked bodies; read as text their chunk sizes would be data.
+inline constexpr std::string_view kChunkedText = "Chunked response body (not HTTP/1.0)";
 
 // The wait used by ReadResponse; tests shorten it (ms <= 0 restores the default).
 void SetFetchTimeoutForTests(int ms);
 [[nodiscard]] int FetchTimeoutMs();
+// The same for the deadline of a whole answer.
+void SetFetchDeadlineForTests(int ms);
+[[nodiscard]] int FetchDeadlineMs();
 
 // "http://host/path" -> "host".
 [[nodiscard]] std::string HostFromUrl(std::string_view url);
@@ -37,6 +46,9 @@ void SetFetchTimeoutForTests(int ms);
 // Reads status line, headers and body; appends the body to `body` as
 // received. True when the whole body is there; else false and the reason
 // in `error` (the status after the first blank when it does not end in OK).
+// Without a declared length the server's orderly close ends the body; a
+// reset is an error. A chunked body and an answer that takes longer than
+// FetchDeadlineMs() fail with their own texts.
 [[nodiscard]] bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error);
 
 // Where a complete fetch stopped.

@@ -385,6 +385,53 @@ TEST(Failures, TextsAndReleasedSockets) {
     EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
+TEST(Failures, AVersionWithControlCharactersOrBlanksIsRefused) {
+    for (const std::string& answer :
+         {std::string("VERSION=1.0.7\r\nGET /evil HTTP/1.0"), std::string("VERSION=1.0.7\0x", 15),
+          std::string("VERSION=1.0.7 8"), std::string("VERSION=1.0.\t7"), std::string("VERSION=1.0.7\x7f")}) {
+        TScriptedServer server(NextAddress(), {[answer](TPeer& peer) {
+                                   peer.ReadRequest();
+                                   peer.Send(Ok(answer));
+                                   peer.WaitForClientClose();
+                               }});
+        auto r = Update(server.Address(), "1.0.0", true);
+        EXPECT_FALSE(r.ok) << answer;
+        EXPECT_EQ(r.message, "Ошибка при получении обновлений: неверный формат ответа") << answer;
+        EXPECT_EQ(r.version, "1.0.0") << answer;
+        EXPECT_EQ(r.apns, kDefaultList) << answer;
+        EXPECT_EQ(RequestsBeforeProbe(server).size(), 1u) << answer;
+    }
+}
+
+TEST(Failures, AChunkedOrResetListKeepsTheOldOne) {
+    const std::vector<TScriptedServer::Script> lists = {
+        [](TPeer& peer) {
+            peer.ReadRequest();
+            peer.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n11\r\nhdr\ninternet.new\n\r\n0\r\n\r\n");
+            peer.WaitForClientClose();
+        },
+        [](TPeer& peer) {
+            peer.ReadRequest();
+            peer.SendSeparately("HTTP/1.0 200 OK\r\n\r\nhdr\ninternet.new\ninte");
+            peer.Reset();
+        },
+    };
+    const std::string texts[] = {"Ошибка при получении обновлений: Chunked response body (not HTTP/1.0)",
+                                 "Ошибка при получении обновлений: Connection reset by peer"};
+    for (size_t i = 0; i < lists.size(); ++i) {
+        TScriptedServer server(NextAddress(), {[](TPeer& peer) {
+                                                   peer.ReadRequest();
+                                                   peer.Send(Ok("VERSION=1.0.7"));
+                                                   peer.WaitForClientClose();
+                                               },
+                                               lists[i]});
+        auto r = Update(server.Address(), "1.0.0", true);
+        EXPECT_FALSE(r.ok) << i;
+        EXPECT_EQ(r.message, texts[i]);
+        EXPECT_EQ(r.apns, kDefaultList) << i;
+    }
+}
+
 TEST(FirstStart, BodyIsTakenAsReceived) {
     TScriptedServer server(NextAddress(), {[](TPeer& peer) {
                                peer.ReadRequest();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <netdb.h>
@@ -25,6 +26,11 @@ std::string NextAddress() {
 struct TTimeoutGuard {
     explicit TTimeoutGuard(int ms) { SetFetchTimeoutForTests(ms); }
     ~TTimeoutGuard() { SetFetchTimeoutForTests(0); }
+};
+
+struct TDeadlineGuard {
+    explicit TDeadlineGuard(int ms) { SetFetchDeadlineForTests(ms); }
+    ~TDeadlineGuard() { SetFetchDeadlineForTests(0); }
 };
 
 struct TFetched {
@@ -278,6 +284,55 @@ TEST(Body, SilenceTimesOutAndSlowDataDoesNot) {
     auto r = Fetch(server);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.body, "end");
+}
+
+TEST(Body, AResetIsAnErrorEvenWithoutADeclaredLength) {
+    for (const std::string& head : {std::string("HTTP/1.0 200 OK\r\n\r\n"),
+                                    std::string("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n")}) {
+        TScriptedServer server(NextAddress(), {[head](TPeer& peer) {
+                                   peer.ReadRequest();
+                                   peer.SendSeparately(head + "internet\ninte");
+                                   peer.Reset();
+                               }});
+        auto r = Fetch(server);
+        EXPECT_FALSE(r.ok) << head;
+        EXPECT_EQ(r.error, "Connection reset by peer") << head;
+    }
+}
+
+TEST(Limits, TheWholeAnswerHasADeadline) {
+    TTimeoutGuard silence(2000);
+    TDeadlineGuard whole(1000);
+    // Never silent for long, never done: endless header lines, then a
+    // trickling body.
+    for (const bool inBody : {false, true}) {
+        std::atomic<bool> stop{false};
+        TScriptedServer server(NextAddress(), {[&stop, inBody](TPeer& peer) {
+                                   peer.ReadRequest();
+                                   peer.Send(inBody ? "HTTP/1.0 200 OK\r\n\r\n" : "HTTP/1.0 200 OK\r\n");
+                                   // bounded, so that a client without a deadline ends too
+                                   for (int i = 0; i < 100 && !stop; ++i) {
+                                       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                       peer.Send(inBody ? "x" : "X-More: y\r\n");
+                                   }
+                                   peer.Send("\r\n\r\n");
+                               }});
+        auto r = Fetch(server);
+        stop = true;
+        EXPECT_FALSE(r.ok) << inBody;
+        EXPECT_EQ(r.error, "Response not complete within 60 seconds") << inBody;
+    }
+}
+
+TEST(Body, AChunkedAnswerIsAProtocolError) {
+    for (const std::string& header : {std::string("Transfer-Encoding: chunked"),
+                                      std::string("transfer-encoding: gzip, CHUNKED")}) {
+        auto server = Answering("HTTP/1.1 200 OK\r\n" + header + "\r\n\r\n9\r\ninternet\n\r\n0\r\n\r\n");
+        auto r = Fetch(server);
+        EXPECT_FALSE(r.ok) << header;
+        EXPECT_EQ(r.error, "Chunked response body (not HTTP/1.0)") << header;
+        EXPECT_EQ(r.body, "") << header;
+    }
 }
 
 TEST(Limits, HeaderLineAndBodyAreBounded) {

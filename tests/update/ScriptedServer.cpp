@@ -68,6 +68,15 @@ void TPeer::Close() {
     }
 }
 
+void TPeer::Reset() {
+    if (FFd >= 0) {
+        const linger now{1, 0};
+        ::setsockopt(FFd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        ::close(FFd);
+        FFd = -1;
+    }
+}
+
 void TPeer::StopListening() {
     FServer.StopListening();
 }

@@ -34,6 +34,8 @@ public:
     // Waits until the client closes its side (or the connection breaks).
     void WaitForClientClose();
     void Close();
+    // Ends the connection with a reset (RST) instead of an orderly close.
+    void Reset();
     // Closes the server's listening socket: later connections are refused.
     void StopListening();
 
