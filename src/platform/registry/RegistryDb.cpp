@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace sp {
 
 namespace {
@@ -168,9 +172,19 @@ void RegistryDb::Exec(const char* sql) {
 }
 
 void RegistryDb::CreateSchema() {
-    // Changing the journal mode needs the database to itself; the busy
-    // time-out covers a second process doing the same at the same moment.
-    Exec("PRAGMA journal_mode=WAL");
+    // Changing the journal mode needs the database to itself, and SQLite
+    // answers "locked" at once instead of calling the busy handler when
+    // another process is doing the same: wait here as the busy time-out would.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (int attempt = 0;; ++attempt) {
+        const int rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            break;
+        const int primary = rc & 0xFF;
+        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || std::chrono::steady_clock::now() >= deadline)
+            Fail("PRAGMA journal_mode=WAL");
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1 + attempt, 20)));
+    }
     Transaction tx(*this);
     // Key ids only grow (AUTOINCREMENT), so they give the order of creation
     // and an id held by another TRegistry never comes to mean another key.

@@ -97,6 +97,27 @@ TEST_F(RegistryProcesses, SeveralWritersAtOnceLoseNothing) {
     EXPECT_EQ(reg.ReadInteger("v"), 148u);
 }
 
+TEST_F(RegistryProcesses, FirstUseByManyProcessesAtOnceNeverFails) {
+    // Each round a fresh database that several processes create together.
+    int failures = 0;
+    for (int round = 0; round < 40; ++round) {
+        const std::filesystem::path db = root / ("fresh" + std::to_string(round) + ".db");
+        std::vector<pid_t> children;
+        for (int p = 0; p < 8; ++p)
+            children.push_back(Spawn([&db, p] {
+                TRegistry reg(db);
+                if (!reg.OpenKey("\\Software\\P" + std::to_string(p), true))
+                    throw std::runtime_error("open");
+                reg.WriteInteger("v", static_cast<uint32_t>(p));
+            }));
+        for (pid_t c : children) {
+            const int status = Wait(c);
+            failures += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+    }
+    EXPECT_EQ(failures, 0);
+}
+
 TEST_F(RegistryProcesses, AWriterWaitsForAnotherProcessInsteadOfFailing) {
     int holding[2];
     ASSERT_EQ(::pipe(holding), 0);
