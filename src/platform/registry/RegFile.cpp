@@ -71,6 +71,10 @@ public:
                 }
                 if (Trim(path).empty())
                     Error("empty key name");
+                if (path.find("\\\\") != std::string_view::npos || path.back() == '\\')
+                    Error("an empty part in the key name");
+                if (path.back() == ']')
+                    Error("a key line must end with a single ]");
                 key.path = Cp1251ToUtf8(path);
                 content.keys.push_back(std::move(key));
                 continue;

@@ -59,4 +59,21 @@ std::optional<RegHivePath> SplitHive(std::string_view fullPath) {
     return r;
 }
 
+namespace {
+bool NoControlCharacters(std::string_view name) {
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20)
+            return false;
+    return true;
+}
+} // namespace
+
+bool KeyNameWritable(std::string_view name) {
+    return NoControlCharacters(name) && (name.empty() || name.back() != ']');
+}
+
+bool ValueNameWritable(std::string_view name) {
+    return NoControlCharacters(name);
+}
+
 } // namespace sp

@@ -33,5 +33,15 @@ struct RegHivePath {
 
 // Windows limit of a key name's length.
 inline constexpr size_t kMaxKeyNameLength = 255;
+// Windows limit of a key's depth below its hive.
+inline constexpr size_t kMaxKeyDepth = 512;
+// Windows limit of a value name's length.
+inline constexpr size_t kMaxValueNameLength = 16383;
+
+// Names that a REGEDIT4 file can hold and give back unchanged: no control
+// characters (a line break would end the file's line), and a key name does
+// not end in "]" (its line would end in "]]").
+[[nodiscard]] bool KeyNameWritable(std::string_view name);
+[[nodiscard]] bool ValueNameWritable(std::string_view name);
 
 } // namespace sp

@@ -188,19 +188,28 @@ int Query(const Options& o, std::ostream& out) {
     return 0;
 }
 
+// Decimal, or hexadecimal after "0x": digits only, nothing else.
 uint32_t ParseDword(const std::string& s) {
-    try {
-        size_t used = 0;
-        const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-        if (s.empty() || s[0] == '-' || s[0] == '+' || s[0] == ' ')
-            throw std::invalid_argument(s);
-        const unsigned long long n = std::stoull(hex ? s.substr(2) : s, &used, hex ? 16 : 10);
-        if (used != s.size() - (hex ? 2 : 0) || n > 0xFFFFFFFFull)
-            throw std::out_of_range(s);
-        return static_cast<uint32_t>(n);
-    } catch (const std::logic_error&) {
-        Fail(std::string(kSyntax) + " Specify a valid numeric value for '/d'.");
+    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    const std::string_view digits = hex ? std::string_view(s).substr(2) : std::string_view(s);
+    uint64_t n = 0;
+    bool ok = !digits.empty();
+    for (const char c : digits) {
+        const int d = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (d < 0 || n > 0xFFFFFFFFull) {
+            ok = false;
+            break;
+        }
+        n = n * (hex ? 16 : 10) + static_cast<uint64_t>(d);
     }
+    if (!ok || n > 0xFFFFFFFFull)
+        Fail(std::string(kSyntax) + " Specify a valid numeric value for '/d'.");
+    return static_cast<uint32_t>(n);
+}
+
+// True when the text survives the code page 1251 of the stored form.
+bool FitsCp1251(std::string_view utf8) {
+    return Cp1251ToUtf8(Utf8ToCp1251(utf8)) == utf8;
 }
 
 std::vector<uint8_t> ParseHexData(const std::string& s) {
@@ -231,6 +240,15 @@ int Add(const Options& o, std::istream& in, std::ostream& out) {
     const std::string name = o.value.value_or(std::string());
     const std::string data = o.data.value_or(std::string());
     // Check the data before anything is created.
+    if (!FitsCp1251(hp.path) || !FitsCp1251(name) || (typeKey == "reg_sz" && !FitsCp1251(data)))
+        Fail("ERROR: The text has characters that code page 1251 cannot hold.");
+    for (std::string_view part : SplitKeyPath(hp.path).parts)
+        if (!KeyNameWritable(part) || part.size() > kMaxKeyNameLength)
+            Fail("ERROR: Invalid key name.");
+    if (SplitKeyPath(hp.path).parts.size() > kMaxKeyDepth)
+        Fail("ERROR: The key is more than 512 levels deep.");
+    if (setsValue && (!ValueNameWritable(name) || Utf8ToCp1251(name).size() > kMaxValueNameLength))
+        Fail("ERROR: Invalid value name.");
     const bool isDword = typeKey == "reg_dword";
     const uint32_t dword = isDword && setsValue ? ParseDword(data) : 0;
     const std::vector<uint8_t> binary = typeKey == "reg_binary" ? ParseHexData(data) : std::vector<uint8_t>();
@@ -313,6 +331,10 @@ void ApplyKey(TRegistry& reg, const RegFileKey& key, std::string& failure) {
     if (!reg.OpenKey(hp->path, true))
         refuse();
     for (const RegFileValue& v : key.values) {
+        if (!ValueNameWritable(v.name) || Utf8ToCp1251(v.name).size() > kMaxValueNameLength) {
+            failure = "ERROR: Invalid value name under " + key.path + " in line " + std::to_string(key.line) + ".";
+            throw ImportRefused{};
+        }
         if (v.remove) {
             if (reg.ValueExists(v.name) && !reg.DeleteValue(v.name))
                 refuse();
@@ -357,9 +379,14 @@ int Import(const Options& o, std::ostream& out) {
     return 0;
 }
 
-void Collect(TRegistry& reg, RegHive hive, const std::string& path, RegFileContent& content) {
+// Walks the tree from the current key when it is the parent (the first
+// subkey, a step of one level), else from the root, so that a chain of keys
+// costs its length and not its length squared.
+void Collect(TRegistry& reg, RegHive hive, const std::string& path, std::string_view relative,
+             RegFileContent& content) {
     reg.SetRootKey(hive);
-    if (!reg.OpenKeyReadOnly(path))
+    if (!(relative.empty() ? reg.OpenKeyReadOnly(path.empty() ? std::string("\\") : path)
+                           : reg.OpenKeyReadOnly(relative)))
         FailFor(reg);
     RegFileKey key;
     key.path = reg.CurrentPath();
@@ -371,8 +398,11 @@ void Collect(TRegistry& reg, RegHive hive, const std::string& path, RegFileConte
         key.values.push_back(std::move(v));
     }
     content.keys.push_back(std::move(key));
-    for (const std::string& sub : reg.GetKeyNames())
-        Collect(reg, hive, path + "\\" + sub, content);
+    bool first = true;
+    for (const std::string& sub : reg.GetKeyNames()) {
+        Collect(reg, hive, path + "\\" + sub, first ? std::string_view(sub) : std::string_view(), content);
+        first = false;
+    }
 }
 
 int Export(const Options& o, std::istream& in, std::ostream& out) {
@@ -382,7 +412,7 @@ int Export(const Options& o, std::istream& in, std::ostream& out) {
     const std::string& file = o.positional[1];
     TRegistry reg;
     RegFileContent content;
-    Collect(reg, hp.hive, hp.path == "\\" ? std::string() : hp.path, content);
+    Collect(reg, hp.hive, hp.path == "\\" ? std::string() : hp.path, {}, content);
     std::error_code ec;
     if (!o.overwrite && std::filesystem::exists(file, ec) &&
         !Confirm(in, out, "File " + file + " already exists. Overwrite")) {

@@ -5,6 +5,7 @@
 #include "platform/registry/RegName.h"
 #include "platform/registry/RegistryDb.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sp {
@@ -122,6 +123,10 @@ struct TRegistry::Impl {
 
     void Put(std::string_view name, RegType type, std::vector<uint8_t> data) {
         lastError = RegError::None;
+        if (Utf8ToCp1251(name).size() > kMaxValueNameLength || !ValueNameWritable(name)) {
+            lastError = RegError::InvalidArgument;
+            throw ERegistryException("Failed to set data for " + QuoteName(name) + ": invalid value name");
+        }
         try {
             const int64_t key = WriteKey();
             RegistryDb::Transaction tx(Db());
@@ -191,8 +196,11 @@ bool TRegistry::OpenKey(std::string_view key, bool canCreate) {
             throw Refusal{RegError::AccessDenied};
         if (!w.remaining.empty()) {
             for (std::string_view part : w.remaining)
-                if (part.size() > kMaxKeyNameLength)
+                if (part.size() > kMaxKeyNameLength || !KeyNameWritable(part))
                     throw Refusal{RegError::InvalidArgument};
+            const size_t depth = static_cast<size_t>(std::count(w.node.path.begin(), w.node.path.end(), '\\'));
+            if (depth + w.remaining.size() > kMaxKeyDepth)
+                throw Refusal{RegError::InvalidArgument};
             RegistryDb::Transaction tx(d->Db());
             // Another process may have created some of the parts since the
             // walk; inside the transaction the answer is final.

@@ -20,8 +20,10 @@ enum class RegAccess { Full, ReadOnly, None };
 
 // Why the last operation of a TRegistry failed (its "last error").
 // WrongType: a read of a present value of another type (or too large for
-// the buffer). InvalidArgument: a key name longer than 255 characters, a bad
-// buffer, a write without an open key.
+// the buffer). InvalidArgument: a key name longer than 255 characters, a key
+// more than 512 levels deep, a value name longer than 16,383 characters, a
+// name that a .reg file cannot hold (a control character; a key name ending
+// in "]"), a bad buffer, a write without an open key.
 // Storage: the database could not be opened, read or written (or stayed
 // locked by another process for longer than the busy time-out).
 enum class RegError { None, NotFound, AccessDenied, WrongType, InvalidArgument, Storage };

@@ -30,6 +30,7 @@ enum Slot {
     kDeleteValue,
     kValueNames,
     kDataVersion,
+    kSubtree,
     kSlotCount
 };
 
@@ -263,11 +264,29 @@ SELECT 1 FROM keys WHERE id IN below AND access IS NOT NULL AND access<>0 LIMIT 
 }
 
 bool RegistryDb::DeleteKey(int64_t id) {
-    // Subkeys and values go with it through ON DELETE CASCADE.
-    Statement::Use q(Prepare(kDeleteKey, "DELETE FROM keys WHERE id=? AND parent IS NOT NULL"));
-    q.Bind(1, id);
-    q.Step();
-    return sqlite3_changes(db_) > 0;
+    // Deepest keys first, so that each deletion cascades only to its own
+    // values: a cascade through the subkeys would stop at SQLite's limit of
+    // trigger recursion in a deep tree.
+    std::vector<int64_t> below;
+    {
+        Statement::Use q(Prepare(kSubtree, R"(
+WITH RECURSIVE below(id, depth) AS (
+  SELECT id, 1 FROM keys WHERE parent=?1
+  UNION ALL SELECT k.id, b.depth + 1 FROM keys k JOIN below b ON k.parent=b.id)
+SELECT id FROM below ORDER BY depth DESC)"));
+        q.Bind(1, id);
+        while (q.Step())
+            below.push_back(sqlite3_column_int64(*q, 0));
+    }
+    below.push_back(id);
+    bool deleted = false;
+    for (const int64_t k : below) {
+        Statement::Use q(Prepare(kDeleteKey, "DELETE FROM keys WHERE id=? AND parent IS NOT NULL"));
+        q.Bind(1, k);
+        q.Step();
+        deleted = sqlite3_changes(db_) > 0;
+    }
+    return deleted;
 }
 
 std::vector<std::string> RegistryDb::ChildNames(int64_t id) {

@@ -289,4 +289,61 @@ TEST_F(RegTool, ImportDeletesAndIsAllOrNothing) {
     EXPECT_THAT(r.err, StartsWith("ERROR: "));
 }
 
+TEST_F(RegTool, GarbageIsRefusedAndChangesNothing) {
+    const std::string key = "HKLM\\Software\\G";
+    for (const char* d : {"0x+1", "0x 1", "0x-1", " 1", "1 ", "0x", "4294967296", "0x100000000", "1e3"}) {
+        auto r = Reg({"add", key, "/v", "n", "/t", "REG_DWORD", "/d", d, "/f"});
+        EXPECT_EQ(r.status, 1) << d;
+        EXPECT_THAT(r.err, HasSubstr("Specify a valid numeric value")) << d;
+    }
+    auto r = Reg({"add", key, "/v", "t", "/d", "日本", "/f"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: The text has characters that code page 1251 cannot hold.\n");
+    r = Reg({"add", key, "/v", std::string(20000, 'v'), "/d", "x", "/f"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: Invalid value name.\n");
+    // Nothing was created by any of them.
+    EXPECT_EQ(Reg({"query", key}).status, 1);
+    r = Reg({"add", key, "/v", "n", "/t", "REG_DWORD", "/d", "0xFFFFFFFF", "/f"});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    for (const char* line : {"[HKEY_LOCAL_MACHINE\\Software\\\\\\M25]", "[HKEY_LOCAL_MACHINE\\Software\\M25]]",
+                                    "[HKEY_LOCAL_MACHINE\\Software\\M25\\]"}) {
+        WriteAll(root / "g.reg", std::string("REGEDIT4\r\n\r\n") + line + "\r\n\"v\"=\"x\"\r\n");
+        r = Reg({"import", (root / "g.reg").string()});
+        EXPECT_EQ(r.status, 1) << line;
+        EXPECT_THAT(r.err, StartsWith("ERROR: ")) << line;
+    }
+    EXPECT_EQ(Reg({"query", "HKLM\\Software\\M25"}).status, 1);
+    EXPECT_EQ(Reg({"query", "HKLM\\Software\\M25]"}).status, 1);
+    const std::string far = "[HKEY_LOCAL_MACHINE\\Software\\F]\r\n\"" + std::string(16384, 'v') + "\"=\"x\"\r\n";
+    WriteAll(root / "g.reg", "REGEDIT4\r\n\r\n" + far);
+    r = Reg({"import", (root / "g.reg").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Reg({"query", "HKLM\\Software\\F"}).status, 1);
+}
+
+TEST_F(RegTool, WhatExportWritesImportReadsBack) {
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("\\Software\\E\\with ] inside\\tail", true));
+        reg.WriteString("line\\\"quoted\"", "text\r\nwith breaks");
+        reg.WriteString("", "default");
+        // A deep chain exports in time proportional to its length.
+        std::string deep = "\\Software\\E\\d";
+        for (int i = 0; i < 500; ++i)
+            deep += "\\d";
+        ASSERT_TRUE(reg.OpenKey(deep, true));
+        reg.WriteInteger("bottom", 7);
+    }
+    auto r = Reg({"export", "HKLM\\Software\\E", (root / "e.reg").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string first = ReadAll(root / "e.reg");
+    ASSERT_EQ(Reg({"delete", "HKLM\\Software\\E", "/f"}).status, 0);
+    r = Reg({"import", (root / "e.reg").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Reg({"export", "HKLM\\Software\\E", (root / "e2.reg").string()}).status, 0);
+    EXPECT_EQ(ReadAll(root / "e2.reg"), first);
+}
+
 } // namespace

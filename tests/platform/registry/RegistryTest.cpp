@@ -276,4 +276,35 @@ TEST_F(Registry, UnusableDatabaseFailsWithoutCrashing) {
     EXPECT_THROW((void)reg.ReadString("v"), ERegistryException);
 }
 
+TEST_F(Registry, KeysDeeperThanThePlatformAllowsAreRefusedAndDeepTreesDelete) {
+    TRegistry reg;
+    std::string path;
+    for (int i = 0; i < 511; ++i)
+        path += "\\k";
+    ASSERT_TRUE(reg.OpenKey(path + "\\last", true)); // level 512
+    EXPECT_FALSE(reg.OpenKey(path + "\\last\\one-too-many", true));
+    EXPECT_EQ(reg.LastError(), RegError::InvalidArgument);
+    EXPECT_FALSE(reg.KeyExists(path + "\\last\\one-too-many"));
+    // The whole chain goes at once, below the depth where a cascade of
+    // deletions would stop.
+    EXPECT_TRUE(reg.DeleteKey("\\k"));
+    EXPECT_FALSE(reg.KeyExists("\\k"));
+}
+
+TEST_F(Registry, NamesThatAFileCannotHoldAreRefused) {
+    TRegistry reg;
+    for (const std::string& name : std::vector<std::string>{"a\nb", "a\rb", "M25]", std::string("x\0y", 3)}) {
+        EXPECT_FALSE(reg.OpenKey("\\Software\\" + name, true)) << name;
+        EXPECT_EQ(reg.LastError(), RegError::InvalidArgument) << name;
+    }
+    ASSERT_TRUE(reg.OpenKey("\\Software\\ok]x", true));
+    for (const std::string& name : {std::string("a\nb"), std::string("a\r"), std::string(16384, 'n')}) {
+        EXPECT_THROW(reg.WriteString(name, "v"), ERegistryException);
+        EXPECT_EQ(reg.LastError(), RegError::InvalidArgument);
+        EXPECT_FALSE(reg.ValueExists(name));
+    }
+    reg.WriteString(std::string(16383, 'n'), "the longest name");
+    EXPECT_TRUE(reg.ValueExists(std::string(16383, 'n')));
+}
+
 } // namespace
