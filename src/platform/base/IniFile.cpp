@@ -87,7 +87,9 @@ std::string IniFile::Text() const {
 bool IniFile::Save(const std::filesystem::path& path) const {
     const std::string text = Text();
     const std::string tmp = path.string() + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The files of a machine root belong to its user alone (the phonebook
+    // holds saved passwords).
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     size_t done = 0;

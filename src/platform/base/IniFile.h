@@ -28,7 +28,8 @@ public:
 
     // Written to a temporary file, flushed and renamed over the old one, so a
     // crash leaves either the old or the new file, never half of one.
-    // Returns false when the file could not be written.
+    // The file is its owner's alone (mode 0600). Returns false when the file
+    // could not be written.
     bool Save(const std::filesystem::path& path) const;
     [[nodiscard]] std::string Text() const;
 

@@ -24,6 +24,9 @@ fs::path ResolveRoot() {
 
 bool EnsureLayout(const fs::path& root) {
     std::error_code ec;
+    // A root made here is its user's alone; one named by the user keeps its mode.
+    if (!fs::exists(root, ec) && fs::create_directories(root, ec))
+        ::chmod(root.c_str(), 0700);
     fs::create_directories(root / "drive_c", ec);
     fs::create_directories(root / "run", ec);
     // Sockets and locks of the service live here; only the owner may reach them.

@@ -55,6 +55,20 @@ bool Phonebook::Save() const
     return ini.Save(path_);
 }
 
+void Phonebook::Tidy() const
+{
+    std::error_code ec;
+    const std::string prefix = path_.filename().string() + ".tmp.";
+    for (const auto& e : std::filesystem::directory_iterator(path_.parent_path(), ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+            std::filesystem::remove(e.path(), ec);
+    }
+    if (std::filesystem::exists(path_, ec))
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::replace, ec);
+}
+
 PhonebookEntry* Phonebook::Find(std::string_view name)
 {
     for (PhonebookEntry& e : entries_) {

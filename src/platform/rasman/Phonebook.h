@@ -30,6 +30,10 @@ public:
     explicit Phonebook(std::filesystem::path path);
     void Load();
     bool Save() const;
+    // Removes what writers killed half-way left beside the file (its
+    // "<name>.tmp.<pid>" files) and makes a file of older runs its owner's
+    // alone. Only for the one process that writes the phonebook, at its start.
+    void Tidy() const;
 
     [[nodiscard]] const std::vector<PhonebookEntry>& Entries() const { return entries_; }
     [[nodiscard]] PhonebookEntry* Find(std::string_view name);

@@ -101,6 +101,8 @@ RasService::RasService(DialChannels& channels) : channels_(channels), phonebook_
     nextHandle_ = (static_cast<uint32_t>(std::time(nullptr)) * 2654435761u ^ static_cast<uint32_t>(::getpid()))
         & 0x3FFFFF00u;
     nextHandle_ |= 0x10000u;
+    // The service is the phonebook's only writer, and it runs once per root.
+    phonebook_.Tidy();
     Reload();
 }
 

@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -122,6 +124,8 @@ private:
 RegistryDb::RegistryDb(const std::filesystem::path& file) : statements_(kSlotCount) {
     // Each TRegistry lives on one thread, so SQLite's own mutexes are not needed.
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    std::error_code ec;
+    const bool fresh = !std::filesystem::exists(file, ec);
     if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
@@ -151,6 +155,10 @@ RegistryDb::RegistryDb(const std::filesystem::path& file) : statements_(kSlotCou
         }
         if (version < kSchemaVersion)
             CreateSchema();
+        // A new database is its user's alone; its -wal and -shm files take
+        // the same mode from it.
+        if (fresh)
+            ::chmod(file.c_str(), 0600);
     } catch (...) {
         statements_.clear();
         sqlite3_close(db_);

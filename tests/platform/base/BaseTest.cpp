@@ -69,6 +69,18 @@ TEST_F(TempRoot, TheRootIsLaidOutOncePerProcess) {
     EXPECT_FALSE(fs::exists(root / "machine.ini"));
 }
 
+TEST_F(TempRoot, ARootMadeOnFirstUseIsItsUsersAlone) {
+    const fs::path fresh = root / "made" / "here";
+    ::setenv("SKYPORTAL_ROOT", fresh.c_str(), 1);
+    EXPECT_EQ(MachineRoot(), fresh);
+    struct stat st {};
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat((fresh / "machine.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::setenv("SKYPORTAL_ROOT", root.c_str(), 1);
+}
+
 TEST_F(TempRoot, DriveCMapsBothWays) {
     EXPECT_EQ(WindowsPathToHost("C:\\Zentora\\Skyportal.exe"), root / "drive_c" / "Zentora" / "Skyportal.exe");
     EXPECT_EQ(WindowsPathToHost("c:\\"), root / "drive_c");

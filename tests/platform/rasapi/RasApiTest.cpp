@@ -3,12 +3,16 @@
 #include "ServiceFixture.h"
 
 #include "platform/rasapi/RasProtocol.h"
+#include "platform/rasman/Phonebook.h"
 #include "platform/rasman/RasCtl.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -430,6 +434,30 @@ TEST_F(RasApiTest, AServiceStartingForLongerThanTheReplyTimeOutIsWaitedFor)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
     EXPECT_GE(std::chrono::steady_clock::now() - start, delay);
+}
+
+TEST_F(RasApiTest, ThePhonebookAndTheRootAreTheirUsersAloneAndHalfWritesAreTidied)
+{
+    const std::filesystem::path pbk = sp::ras::Phonebook::DefaultPath();
+    StopDaemon();
+    std::filesystem::create_directories(pbk.parent_path());
+    std::ofstream(pbk.string() + ".tmp.4242") << "[half";
+    std::ofstream(pbk.string() + ".tmp.77") << "";
+    ASSERT_EQ(MakeEntry("Zentora", "USB GPRS Modem", "*99#"), SUCCESS);
+    RASDIALPARAMSA p{};
+    p.dwSize = 1060;
+    std::strcpy(p.szEntryName, "Zentora");
+    std::strcpy(p.szPassword, "secret");
+    ASSERT_EQ(RAS(RasSetEntryDialParamsA)(nullptr, &p, 0), SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::stat(pbk.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(std::filesystem::exists(pbk.string() + ".tmp.4242"));
+    EXPECT_FALSE(std::filesystem::exists(pbk.string() + ".tmp.77"));
+    for (const char* file : {"machine.ini", "network.ini", "registry.db"}) {
+        ASSERT_EQ(::stat((root_ / file).c_str(), &st), 0) << file;
+        EXPECT_EQ(st.st_mode & 0077, 0u) << file;
+    }
 }
 
 } // namespace
