@@ -4,6 +4,7 @@
 #include "platform/base/Cp1251.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -37,7 +38,8 @@ bool IsHex(std::string_view text) {
     return true;
 }
 
-void DecryptLog(std::istream& in) {
+// False when the input could not be read to its end.
+bool DecryptLog(std::istream& in) {
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -47,6 +49,7 @@ void DecryptLog(std::istream& in) {
         else
             std::cout << line << '\n';
     }
+    return !in.bad();
 }
 
 int Fail(const std::string& message) {
@@ -60,19 +63,29 @@ int main(int argc, char** argv) {
     const std::string_view command = argc > 1 ? argv[1] : "";
     if (command == "decrypt-log" && argc <= 3) {
         if (argc == 3) {
+            // A folder opens like a file here and then reads as nothing.
+            std::error_code ec;
+            if (std::filesystem::is_directory(argv[2], ec))
+                return Fail(std::string(argv[2]) + " is a folder, not a log file");
             std::ifstream file(argv[2], std::ios::binary);
             if (!file)
                 return Fail(std::string("cannot open ") + argv[2]);
-            DecryptLog(file);
-        } else {
-            DecryptLog(std::cin);
+            if (!DecryptLog(file))
+                return Fail(std::string("cannot read ") + argv[2]);
+        } else if (!DecryptLog(std::cin)) {
+            return Fail("cannot read the standard input");
         }
     } else if (command == "decrypt" && argc == 3) {
         if (!IsHex(argv[2]))
             return Fail("not a hexadecimal text: " + std::string(argv[2]));
         std::cout << sp::Cp1251ToUtf8(sp::DecryptString(argv[2])) << '\n';
     } else if (command == "encrypt" && argc == 3) {
-        std::cout << sp::EncryptString(sp::Utf8ToCp1251(argv[2])) << '\n';
+        // The stored form is code page 1251; a "?" in place of a letter would
+        // be enciphered without a word.
+        const std::string text = sp::Utf8ToCp1251(argv[2]);
+        if (sp::Cp1251ToUtf8(text) != argv[2])
+            return Fail("the text has characters that code page 1251 cannot hold");
+        std::cout << sp::EncryptString(text) << '\n';
     } else {
         std::cerr << kUsage;
         return 1;

@@ -283,3 +283,10 @@ TEST(CipherTool, EncryptsAndDecryptsValuesInUtf8) {
     EXPECT_EQ(RunTool("frobnicate 2>/dev/null"), "<failed>");
     EXPECT_EQ(RunTool("decrypt-log /nonexistent/GPRSlog.log 2>/dev/null"), "<failed>");
 }
+
+TEST(CipherTool, AFolderOrATextOutsideCodePage1251IsAnError) {
+    EXPECT_EQ(RunTool("decrypt-log /tmp 2>/dev/null"), "<failed>");
+    EXPECT_EQ(RunTool("decrypt-log /tmp 2>&1 >/dev/null; test $? -eq 1"), "skyportal-cipher: /tmp is a folder, not a log file\n");
+    EXPECT_EQ(RunTool("encrypt '日本' 2>/dev/null"), "<failed>");
+    EXPECT_EQ(RunTool("encrypt 'Modem ?' "), EncryptString("Modem ?") + "\n");
+}
