@@ -12,11 +12,15 @@ namespace {
 
 const char* kClass = "\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
 
+// The benchmark's own folder, removed again when the run ends.
+std::filesystem::path g_folder;
+
 std::filesystem::path Seeded() {
     static const std::filesystem::path db = [] {
         std::string tmpl = (std::filesystem::temp_directory_path() / "sp-bench-reg-XXXXXX").string();
         if (!::mkdtemp(tmpl.data()))
             std::abort();
+        g_folder = tmpl;
         std::filesystem::path file = std::filesystem::path(tmpl) / "registry.db";
         sp::TRegistry reg(file);
         for (int i = 0; i < 4; ++i) {
@@ -101,4 +105,14 @@ BENCHMARK(BM_WriteString);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    if (!g_folder.empty())
+        std::filesystem::remove_all(g_folder, ec);
+    return 0;
+}
