@@ -14,7 +14,8 @@
 
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (its header does not come with every compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <atomic>
