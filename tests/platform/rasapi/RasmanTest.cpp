@@ -373,6 +373,19 @@ TEST_F(RasmanDaemonTest, ClientsThatNeverReadTheirAnswersHoldUpNobody)
         ::close(fd);
 }
 
+TEST_F(RasmanDaemonTest, AClientThatTakesNoneOfItsAnswersIsDisconnected)
+{
+    Ctl({"service", "start"});
+    const int fd = ConnectToService();
+    ASSERT_GE(fd, 0);
+    Flood(fd, EncodeFrame(Msg::Ping, ""), 4 << 20);
+    pollfd p{fd, POLLRDHUP, 0};
+    const int limit = static_cast<int>(std::chrono::milliseconds(kStalledClientLimit).count()) * 3;
+    ASSERT_EQ(::poll(&p, 1, limit), 1);
+    EXPECT_TRUE(p.revents & (POLLHUP | POLLRDHUP));
+    ::close(fd);
+}
+
 TEST_F(RasmanDaemonTest, AFrozenServiceQueuesABoundedNumberOfRequestsAndLosesNone)
 {
     Ctl({"service", "start"});
