@@ -123,7 +123,9 @@ protected:
         root_ = std::make_unique<RasTestRoot>(501, true);
         ras::EnsureDefaultMachine();
         Network("Service", "StateDelayMs", "2");
-        SetConnectionRoundLength(std::chrono::milliseconds(5));
+        // Short rounds, yet a bar's budget (59 rounds) well above a loaded
+        // machine's dial of the quick network.
+        SetConnectionRoundLength(std::chrono::milliseconds(25));
         receiver_ = std::make_unique<Receiver>();
         SetConnectionHost(&host_);
         SetProgressFailureHook([this](TfrmProgress& form) {
@@ -150,9 +152,12 @@ protected:
     }
     void TearDown() override
     {
-        if (HasFailure() && root_)
+        if (HasFailure() && root_) {
             for (const std::string& l : root_->LogLines())
                 std::cerr << "log: " << l << "\n";
+            for (const std::string& st : seen_.statuses)
+                std::cerr << "shown: " << st << "\n";
+        }
         watch_.reset();
         SetProgressFailureHook({});
         SetConnectionHost(nullptr);
