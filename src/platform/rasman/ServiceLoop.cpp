@@ -304,6 +304,10 @@ int Loop::Run()
         }
         if (service_->StopRequested())
             break;
+        // A request just served may have started a dial that is due now;
+        // the wait must not run to a deadline taken before it existed.
+        if (!starting && !service_->Frozen())
+            next = std::min(next, service_->Advance(Clock::now()));
         const auto flushed = Clock::now();
         for (auto& [id, c] : clients_)
             Flush(c, flushed);
