@@ -9,6 +9,7 @@
 set -uo pipefail
 
 E2E_SKIP=77
+E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 APP_TITLE="Зентора Skyportal"
 PROGRESS_TITLE="Установка соединения"
 BREAK_TITLE="Соединение прервано"
@@ -118,12 +119,12 @@ start_x()
     mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
     openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
     WM_PID=$!
-    wait_for 10 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
-        || e2e_fail "openbox did not start"
+    wait_for 30 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
+        || { cp "$WORK/openbox.log" "$OUT/openbox.log" 2>/dev/null; e2e_fail "openbox did not start on $DISPLAY"; }
     trayer --edge bottom --align right --widthtype pixel --width 160 --height 28 \
         --SetDockType true --transparent false --expand false >"$WORK/trayer.log" 2>&1 &
     TRAY_PID=$!
-    wait_for 10 'tray_window >/dev/null' || e2e_fail "trayer did not start"
+    wait_for 30 'tray_window >/dev/null' || e2e_fail "trayer did not start"
     e2e_log "display $DISPLAY with openbox and trayer"
 }
 
@@ -180,6 +181,8 @@ setting()
 
 start_app()
 {
+    # In the sanitizer build: leaks of the desktop's libraries are not the program's.
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$E2E_LIB_DIR/lsan.supp:print_suppressions=0}
     (cd "$WORK" && exec "$WORK/bin/skyportal" "$@") >"$WORK/app.out" 2>&1 &
     APP_PID=$!
     e2e_log "started skyportal $* (pid $APP_PID)"
@@ -355,7 +358,7 @@ close_main_window()
     if window_viewable "$w" && [ -z "$(windows_named "$CONFIRM_TITLE")" ]; then
         CLOSED_BY=wm
         xdotool windowactivate --sync "$w" 2>/dev/null
-        xdotool key --window "$w" alt+F4
+        xdotool key --window "$w" alt+F4 2>/dev/null
     else
         CLOSED_BY=frame
     fi

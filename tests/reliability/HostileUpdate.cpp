@@ -4,7 +4,7 @@
 // most heap it held, its message, and whether the APN list and version
 // stayed as they were. Fails when one of them reports success, changes the
 // list, holds more than 64 MiB or is still reading after the limit.
-// Usage: reliability_hostile_update ADDRESS [limit-seconds]   (default 60)
+// Usage: reliability_hostile_update ADDRESS [limit-seconds]   (default 75)
 #include "update/ApnUpdate.h"
 
 #include <arpa/inet.h>
@@ -117,7 +117,7 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     const std::string address = argv[1];
-    const int limit = argc > 2 ? std::atoi(argv[2]) : 60;
+    const int limit = argc > 2 ? std::atoi(argv[2]) : 75;
     const std::string chunk(64 * 1024, 'a');
     const std::vector<Case> cases = {
         {"endless header line",
