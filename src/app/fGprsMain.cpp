@@ -3,7 +3,10 @@
 
 #include "app/fGprsMain.h"
 
+#include "app/TApplication.h"
 #include "app/TLinkLabel.h"
+#include "connection/ConnectionState.h"
+#include "dialogs/TfrmMsg.h"
 #include "connection/PhonebookEntries.h"
 #include "connection/TStatThread.h"
 #include "controls/TGPRSButton.h"
@@ -27,6 +30,8 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -38,7 +43,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace sp {
 namespace {
@@ -58,7 +65,6 @@ constexpr TColor kLinkColor = RGBToColor(0, 6, 116);
 constexpr TColor kNoteColor = RGBToColor(128, 128, 128);
 constexpr TColor clHighlightText = clSystemColor | 14;
 
-const QString kCopyFolder = QStringLiteral("C:\\Zentora\\");
 
 void SetTextColor(QWidget* widget, TColor color) {
     QPalette p = widget->palette();
@@ -211,10 +217,11 @@ QString JoinNames(const std::vector<std::string>& names) {
 
 TfrmGprsMain::TfrmGprsMain(QWidget* parent)
     : QWidget(parent), FProgramFile(HostPathToWindows(ProgramFile())) {
-    setWindowTitle(QStringLiteral("Зентора Skyportal"));
+    setWindowTitle(QString::fromUtf8(kApplicationTitle));
     setFixedSize(500, 360);
     setFont(ProgramFont(11));
     CreateComponents();
+    CreateFrame();
 
     FWindow = std::make_unique<TMessageWindow>(
         [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });
@@ -427,6 +434,19 @@ void TfrmGprsMain::CreateAboutPage() {
     lblAboutText->setGeometry(16, 56, 300, 80);
     lblVersion = MakeLabel(p, QStringLiteral("Версия: "), 16, 72);
 
+    lblWWW = MakeLink(p, QString::fromUtf8(kOperatorHost), 16, 140);
+    connect(lblWWW, &TLinkLabel::doubleClicked, this, &TfrmGprsMain::lblWWWClick);
+    lblMailNote = MakeLabel(p, QStringLiteral("Вопросы и предложения по работе программы присылайте по адресу:"),
+                            16, 160);
+    lblMail = MakeLink(p, QString::fromUtf8(kSupportMail), 16, 174);
+    connect(lblMail, &TLinkLabel::doubleClicked, this, &TfrmGprsMain::lblMailClick);
+    lblOwner = new QLabel(QStringLiteral("© ОАО «Зентора», 2004. Все права защищены.\n"
+                                         "Телефон абонентской службы 8 800 555-06-11"),
+                          p);
+    lblOwner->setFont(ProgramFont(11));
+    lblOwner->move(16, 196);
+    lblOwner->adjustSize();
+
     Label12 = MakeLink(p, QStringLiteral("<  Вернуться в программу"), 16, 231);
     connect(Label12, &TLinkLabel::clicked, this, &TfrmGprsMain::Label12Click);
 }
@@ -524,6 +544,7 @@ void TfrmGprsMain::FormCreate() {
     lblTransmitted->setText(QStringLiteral("0"));
     lblTotal->setText(QStringLiteral("0"));
     FFirstStart = !LoadSettings();
+    InitVersion();
     lblVersion->setText(QStringLiteral("Версия: ") + QString::fromStdString(FVersion));
     lblVersion->adjustSize();
     FConfigErrorShown = false;
@@ -548,23 +569,51 @@ void TfrmGprsMain::FormCreate() {
     }
 
     FillModemList();
+    // The minimise, restore and activate handlers; exceptions that reach the
+    // event loop come to AppException through the application object.
+    FAppHandlers = true;
+    if (auto* app = qobject_cast<TApplication*>(QCoreApplication::instance()))
+        app->SetExceptionHandler([this](const std::string& what) { AppException(what); });
     sbUA->verticalScrollBar()->setValue(0);
     scrollUA->setValue(0);
     WriteLog("WINVER", static_cast<int32_t>(WinVersion), "version of Windows");
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     show();
+    if (ParamStr(1) == "/auto")
+        MinimizeApplication();
+    else if (isMinimized())
+        RestoreApplication();
+}
+
+void TfrmGprsMain::AppException(const std::string& what) {
+    WriteLog("AppException", 888, what);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 bool TfrmGprsMain::FormCloseQuery() {
-    // The question about an open connection comes with the close order of
-    // the start-up; until then a close leaves the link for the next start.
+    if (FConn == 0 || !ConnIsOpen(FConn))
+        return true;
+    const int32_t answer = ShowMsg(QStringLiteral("Соединение с Интернетом открыто. Закрыть его?"),
+                                   MsgKind::Confirm, {MsgButton::Yes, MsgButton::No, MsgButton::Cancel});
+    if (answer == mrCancel)
+        return false;
+    if (answer == mrYes) {
+        // The window goes first; the hang-up may take a moment.
+        hide();
+        (void)CloseConnection(FConn);
+    }
     return true;
 }
 
 void TfrmGprsMain::FormClose() {
+    SetTrayState(TTrayMode::Off, QString());
     if (FStage != 3)
         SaveSettings();
     if (FStatThread)
         FStatThread->Terminate();
+    hide();
+    emit Closed();
 }
 
 void TfrmGprsMain::closeEvent(QCloseEvent* event) {
@@ -595,7 +644,7 @@ bool TfrmGprsMain::RunsFromCopyFolder() const {
     const QString file = QString::fromStdString(FProgramFile);
     const qsizetype slash = file.lastIndexOf(QLatin1Char('\\'));
     const QString folder = slash < 0 ? QString() : file.left(slash + 1);
-    return folder.compare(kCopyFolder, Qt::CaseInsensitive) == 0;
+    return folder.compare(QString::fromUtf8(kCopyFolder), Qt::CaseInsensitive) == 0;
 }
 
 void TfrmGprsMain::UpdatePage() {
@@ -813,6 +862,8 @@ void TfrmGprsMain::sbUAMouseWheel(int wheelDelta) {
 
 bool TfrmGprsMain::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (watched == Image1 && Image1 != nullptr)
+        return Image1Event(event);
     // Events arrive while the components are still being made.
     if (sbUA != nullptr && (watched == sbUA->viewport() || watched == sbUA || watched == pnlAgreement)) {
         if (type == QEvent::Wheel && watched != pnlAgreement) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,10 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QScrollArea;
 class QScrollBar;
+class QSystemTrayIcon;
 class QTimer;
 
 namespace sp {
@@ -33,6 +36,30 @@ class TTransPanel;
 
 // How SetTrayState treats the tray icon.
 enum class TTrayMode : uint8_t { On, Off, Unchanged };
+
+// The application's title: the main window's caption, what a second start
+// looks for, and the caption of the plain message dialog.
+inline constexpr const char* kApplicationTitle = "Зентора Skyportal";
+// The window class a second start looks for; the main window is also the
+// application window.
+inline constexpr const char* kMainWindowClass = "TfrmGprsMain";
+// The copy folder of the installation.
+inline constexpr const char* kCopyFolder = "C:\\Zentora\\";
+
+// The FileVersion of a file's version information; "" when it has none or
+// anything fails.
+[[nodiscard]] std::string GetFileVersionString(const std::string& fileName);
+// The first two dot-separated components: 1.2.3.4 gives 1.2, 7 gives 7,
+// 1.2 gives 1 (the last two components go, where there are dots).
+[[nodiscard]] std::string TwoComponentVersion(std::string fileVersion);
+
+// Whether the desktop has a system tray; tests choose the answer.
+[[nodiscard]] bool TrayAvailable();
+void SetTrayAvailableForTests(std::optional<bool> available);
+
+// The operator's addresses on the About page.
+inline constexpr const char* kOperatorHost = "www.zentora.ru";
+inline constexpr const char* kSupportMail = "skyportal@zentora.ru";
 
 // The program's main window: a first-start wizard (agreement, installation),
 // then the main page with the connection button and the session's
@@ -54,6 +81,11 @@ public:
     // As it closes: the settings are saved unless the agreement was never
     // accepted, and the statistics thread is told to stop.
     void FormClose();
+    // An exception that reached the event loop: logged, then dropped after
+    // 10 ms.
+    void AppException(const std::string& what);
+    // FVersion from the running program's FileVersion.
+    void InitVersion();
 
     // Pages and stages (fGprsMain.cpp).
     void SetPage(uint8_t page);
@@ -82,6 +114,10 @@ public:
     // The installation actions behind "Далее"; false when one of them failed
     // (the wizard then stays where it is).
     bool RunInstallActions();
+    void CreateShortcut(const std::string& target, const std::string& args, const std::string& description,
+                        int folder);
+    void lblWWWClick();
+    void lblMailClick();
 
     // Connection control and messages (fGprsMainConnection.cpp).
     void aConnectExecute();
@@ -115,6 +151,20 @@ public:
     void ShowHintText(QWidget* control, int x, const QString& text, int y);
     void hintTimerTimer();
     void AppRestore();
+    void AppMinimize();
+    void AppActivate();
+    void FormActivate();
+    // Minimises the application: into the tray where there is one.
+    void MinimizeApplication();
+    // Brings it back from the tray or the taskbar in normal state.
+    void RestoreApplication();
+    void Image1Click(QPoint screenPos);
+    void Image1MouseDown(Qt::MouseButton button, Qt::MouseButtons buttons, int x, int y);
+    void Image1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x, int y);
+    void Image1MouseUp(Qt::MouseButtons buttons);
+    void rxTrayIconClick();
+    void rxTrayIconDblClick();
+    void aRestoreExecute();
     [[nodiscard]] QString TrayHint() const { return FTrayHint; }
     [[nodiscard]] QLabel* HintWnd() const { return FHintWnd; }
 
@@ -197,6 +247,10 @@ public:
     QLabel* imgAbout = nullptr;
     QLabel* lblAboutText = nullptr;
     QLabel* lblVersion = nullptr;
+    TLinkLabel* lblWWW = nullptr;
+    QLabel* lblMailNote = nullptr;
+    TLinkLabel* lblMail = nullptr;
+    QLabel* lblOwner = nullptr;
     TLinkLabel* Label12 = nullptr;
 
     QLabel* imgStart = nullptr;
@@ -224,10 +278,19 @@ public:
     QAction* aSvcOK = nullptr;
 
     QTimer* hintTimer = nullptr;
+    QSystemTrayIcon* rxTrayIcon = nullptr;
+    QMenu* pmMain = nullptr;
+    QAction* pmBlank = nullptr; // the hidden fourth item
+
+signals:
+    // The window has closed (FormClose ran); the message loop may end.
+    void Closed();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CreateComponents();
@@ -236,6 +299,8 @@ private:
     void CreateAboutPage();
     void CreateSettingsPage();
     void CreateActions();
+    void CreateFrame();
+    bool Image1Event(QEvent* event);
     void CheckAgreementScrolled();
     [[nodiscard]] bool RunsFromCopyFolder() const;
     [[nodiscard]] std::string SelectedModem() const;
@@ -250,6 +315,11 @@ private:
     QString FTrayHint;
     QLabel* FHintWnd = nullptr; // the own hint window, owned by the window
     bool FUpdatingPage = false;
+    // The application handlers run from step 9 of FormCreate on.
+    bool FAppHandlers = false;
+    // A restore that happened while hidden runs AppRestore once shown.
+    bool FRestorePending = false;
+    bool FImage1Pressed = false;
 
     std::unique_ptr<TMessageWindow> FWindow;
     // The settings key, open only while LoadSettings or SaveSettings runs.

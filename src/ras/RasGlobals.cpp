@@ -2,7 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "platform/base/CommandLine.h"
 #include "platform/base/MachineRoot.h"
@@ -17,7 +21,24 @@ Tcs GlobalLock;
 
 void* LoadRasLibrary()
 {
-    return ::dlopen(RasLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Beside the program (the build), in lib/ beside its bin/ (an installed
+    // tree), in SKYPORTAL_BIN_DIR; else by name, where the dynamic linker
+    // looks (the program's run path, the system's folders): that is how a
+    // copy of the program in another folder finds the library.
+    std::vector<std::filesystem::path> candidates{RasLibraryPath()};
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        candidates.push_back(exe.parent_path().parent_path() / "lib" / kRasLibraryFileName);
+    if (const char* bin = std::getenv("SKYPORTAL_BIN_DIR"); bin && *bin)
+        candidates.push_back(std::filesystem::path(bin) / kRasLibraryFileName);
+    for (const auto& path : candidates) {
+        if (!std::filesystem::exists(path, ec))
+            continue;
+        if (void* lib = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return lib;
+    }
+    return ::dlopen(kRasLibraryFileName, RTLD_NOW | RTLD_LOCAL);
 }
 
 void InitRasGlobals()

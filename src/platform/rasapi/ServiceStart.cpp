@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace sp::ras {
@@ -46,10 +47,24 @@ bool Spawn(const std::string& exe)
     return true;
 }
 
+// The daemon lies beside the library in the build, and in bin/ beside the
+// library's lib/ in an installed tree.
+std::string ResolveDaemon(const std::string& exe)
+{
+    if (::access(exe.c_str(), X_OK) == 0)
+        return exe;
+    const std::filesystem::path given(exe);
+    const std::filesystem::path installed = given.parent_path().parent_path() / "bin" / given.filename();
+    if (given.has_parent_path() && ::access(installed.c_str(), X_OK) == 0)
+        return installed.string();
+    return exe;
+}
+
 } // namespace
 
-bool StartServiceWith(const std::string& exe)
+bool StartServiceWith(const std::string& given)
 {
+    const std::string exe = ResolveDaemon(given);
     bool busy = false;
     if (const int fd = ConnectToService(&busy); fd >= 0 || busy) {
         if (fd >= 0)
