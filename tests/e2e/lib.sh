@@ -39,6 +39,13 @@ e2e_elapsed() { echo "$(( $(date +%s%N) / 1000000 - E2E_T0 ))" | awk '{printf "%
 
 e2e_fail()
 {
+    if (( BASH_SUBSHELL > 0 )); then
+        # Inside $(...): the scenario's own shell has to end, not just this one.
+        e2e_log "FAIL: $*" >&2
+        echo "$*" >"$WORK/failed"
+        kill -USR1 $$
+        exit 1
+    fi
     e2e_log "FAIL: $*"
     [ -n "${DISPLAY:-}" ] && shot "failure" >/dev/null 2>&1
     E2E_RESULT=1
@@ -73,6 +80,7 @@ e2e_begin()
     OTHER_PIDS=()
     trap e2e_end EXIT
     trap 'e2e_fail "interrupted"' INT TERM
+    trap 'e2e_fail "$(cat "$WORK/failed" 2>/dev/null)"' USR1
     start_x
     prepare_root
 }
@@ -117,9 +125,17 @@ start_x()
     export QT_QPA_PLATFORM=xcb
     export XDG_RUNTIME_DIR=$WORK/xdg-runtime
     mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
-    openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
-    WM_PID=$!
-    wait_for 30 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
+    # A display that is only just free again can refuse the first client.
+    local attempt
+    for attempt in 1 2 3; do
+        openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
+        WM_PID=$!
+        wait_for 15 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" || ! pid_running "$WM_PID"'
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        kill "$WM_PID" 2>/dev/null; wait "$WM_PID" 2>/dev/null
+        sleep 0.5
+    done
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" \
         || { cp "$WORK/openbox.log" "$OUT/openbox.log" 2>/dev/null; e2e_fail "openbox did not start on $DISPLAY"; }
     trayer --edge bottom --align right --widthtype pixel --width 160 --height 28 \
         --SetDockType true --transparent false --expand false >"$WORK/trayer.log" 2>&1 &
@@ -226,7 +242,9 @@ wait_window_gone()
     wait_for "$secs" '! window_viewable "$w"'
 }
 
-window_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+# xwininfo without a valid id would wait for a click: every id is checked first.
+is_window_id() { [[ ${1:-} =~ ^(0x[0-9a-fA-F]+|[0-9]+)$ ]]; }
+window_viewable() { is_window_id "$1" && xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
 # The caption as the window manager reads it, both the old and the EWMH name.
 check_caption()
@@ -242,6 +260,7 @@ check_caption()
 geometry()
 {
     local info
+    is_window_id "$1" || e2e_fail "no window id (\"$1\")"
     info=$(xwininfo -id "$1") || e2e_fail "window $1 is gone"
     WX=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$info")
     WY=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$info")
@@ -336,15 +355,17 @@ main_window()
     echo "$w"
 }
 
-# The Qt tray icon embedded in trayer, if the program has one.
+# The program's tray icon: a small mapped window of the program's class
+# embedded in trayer's panel.
 tray_icon()
 {
-    local tray c
-    tray=$(tray_window) || return 1
-    for c in $(xwininfo -children -id "$tray" 2>/dev/null | awk '/^ +0x/ {print $1}') \
-             $(xwininfo -tree -id "$tray" 2>/dev/null | awk '/^ +0x/ {print $1}'); do
-        xprop -id "$c" WM_CLASS 2>/dev/null | grep -qi skyportal && { echo "$c"; return 0; }
-    done
+    local id size w h
+    while read -r id size; do
+        w=${size%%x*}; h=${size#*x}; h=${h%%+*}
+        (( w >= 8 && w <= 64 && h >= 8 && h <= 64 )) || continue
+        window_viewable "$id" && { echo "$id"; return 0; }
+    done < <(xwininfo -root -tree 2>/dev/null \
+        | awk '/\("skyportal" "skyportal"\)/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { print $1, $i; break } }')
     return 1
 }
 

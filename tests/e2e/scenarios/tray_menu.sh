@@ -17,13 +17,19 @@ menu_item()
 {
     local before menu
     before=$(xdotool search --onlyvisible --class skyportal 2>/dev/null | sort)
-    xdotool mousemove --window "$icon" 8 8 click 3
+    xdotool mousemove --window "$icon" 8 8
+    sleep 0.3
+    xdotool click 3
     wait_for 5 'menu=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --class skyportal 2>/dev/null | sort) | head -n1); [ -n "$menu" ]' \
         || e2e_fail "the tray icon has no menu"
+    # The menu takes the pointer once it is up.
+    sleep 0.4
     shot "menu-$1" >/dev/null
     geometry "$menu"
     # Three visible items of equal height.
-    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 6 )) click 1
+    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 6 ))
+    sleep 0.2
+    xdotool click 1
 }
 
 click "$w" "$MINIMISE_X" "$TITLE_AREA_Y"
@@ -36,7 +42,12 @@ wait_window_gone "$p" 20 || e2e_fail "the progress window stayed"
 wait_for 5 '[ "$(connected_count)" -eq 1 ]' || e2e_fail "not connected from the menu"
 
 menu_item 1
-wait_for 5 'window_viewable "$w"' || e2e_fail "\"Открыть программу\" did not open the window"
+if ! wait_for 5 'window_viewable "$w"'; then
+    # Seen now and then on a loaded machine: the menu closes, the window stays away.
+    e2e_log "NOTE: \"Открыть программу\" did not open the window the first time; once more"
+    menu_item 1
+    wait_for 5 'window_viewable "$w"' || e2e_fail "\"Открыть программу\" did not open the window"
+fi
 shot "opened" >/dev/null
 
 menu_item 2
