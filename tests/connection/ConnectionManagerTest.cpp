@@ -354,7 +354,7 @@ TEST_F(ConnectionManager, AFrozenServiceTellsTheMainWindowAndDialsNothing)
     ASSERT_EQ(RasCtl({"service", "freeze"}), 0);
     EXPECT_EQ(Open(kUsb), 0u);
     ASSERT_EQ(RasCtl({"service", "thaw"}), 0);
-    SetRasRoundLength(std::chrono::milliseconds(5));
+    SetRasRoundLength(std::chrono::milliseconds(40));
     EXPECT_GE(receiver_->Count(WM_CONFIG_ERROR), 1);
     EXPECT_EQ(receiver_->Count(WM_CONNECTED), 0);
     EXPECT_EQ(LogCount("DIAL-params"), 0);
@@ -580,6 +580,6 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    SetRasRoundLength(std::chrono::milliseconds(5));
+    SetRasRoundLength(std::chrono::milliseconds(40));
     return RUN_ALL_TESTS();
 }
