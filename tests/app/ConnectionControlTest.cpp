@@ -159,7 +159,9 @@ TEST_F(ConnectionControl, ARunningConnectionIsAdoptedOnTheMainPage) {
         TfrmGprsMain& first = StartConnectedReady();
         first.aConnectExecute();
         ASSERT_NE(first.FConn, 0u);
-        // Closed without hanging up: the link stays for the next start.
+        // Closed without hanging up ("Нет" to the close question): the
+        // link stays for the next start.
+        SetNextMsgAnswer(mrNo);
         first.close();
         CloseWindow();
     }
