@@ -27,25 +27,6 @@ namespace {
 
 const std::string kUsb = "USB GPRS Modem";
 
-bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
-
-// Active connections the service knows of.
-std::vector<HRASCONN> ServiceConnections() {
-    std::vector<HRASCONN> handles;
-    Ras2k::RASCONN conns[8]{};
-    for (auto& c : conns)
-        c.dwSize = sizeof(Ras2k::RASCONN);
-    DWORD size = sizeof conns;
-    DWORD count = 0;
-    if (Ras2k::RasEnumConnectionsA(conns, &size, &count) == 0)
-        for (DWORD i = 0; i < count; ++i)
-            handles.push_back(conns[i].hrasconn);
-    return handles;
-}
-
 void DropAllLinks(const RasTestRoot& root) {
     const std::string cmd = "SKYPORTAL_ROOT='" + root.Path().string() + "' '" +
                             std::getenv("SKYPORTAL_BIN_DIR") + "/rasctl' drop all >/dev/null";

@@ -14,6 +14,7 @@
 #include "platform/base/MachineRoot.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/registry/Registry.h"
+#include "ras/RasBinding.h"
 #include "ras/TRasThread.h"
 
 #include <QApplication>
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -30,6 +32,26 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+// A log line holding `part`.
+inline bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+// Active connections the service knows of.
+inline std::vector<HRASCONN> ServiceConnections() {
+    std::vector<HRASCONN> handles;
+    sp::Ras2k::RASCONN conns[8]{};
+    for (auto& c : conns)
+        c.dwSize = sizeof(sp::Ras2k::RASCONN);
+    DWORD size = sizeof conns;
+    DWORD count = 0;
+    if (sp::Ras2k::RasEnumConnectionsA(conns, &size, &count) == 0)
+        for (DWORD i = 0; i < count; ++i)
+            handles.push_back(conns[i].hrasconn);
+    return handles;
+}
 
 // A left click as a person makes it, in the middle unless told where.
 inline void Click(QWidget* widget, QPoint at = {}) {

@@ -26,24 +26,6 @@ namespace {
 const std::string kUsb = "USB GPRS Modem";
 const std::string kBluetooth = "Bluetooth Phone Modem";
 
-bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
-
-std::vector<HRASCONN> ServiceConnections() {
-    std::vector<HRASCONN> handles;
-    Ras2k::RASCONN conns[8]{};
-    for (auto& c : conns)
-        c.dwSize = sizeof(Ras2k::RASCONN);
-    DWORD size = sizeof conns;
-    DWORD count = 0;
-    if (Ras2k::RasEnumConnectionsA(conns, &size, &count) == 0)
-        for (DWORD i = 0; i < count; ++i)
-            handles.push_back(conns[i].hrasconn);
-    return handles;
-}
-
 std::string RawValue(const std::string& name) {
     TRegistry reg;
     reg.SetRootKey(RegHive::LocalMachine);
