@@ -22,8 +22,10 @@ std::string GetFileVersionString(const std::string& fileName) {
         std::string translation;
         if (!VerQueryValueA(data, "\\VarFileInfo\\Translation", translation) || translation.size() < 8)
             return "";
+        // The parse's end pointer points into this copy, so it must outlive the test.
+        const std::string hex = translation.substr(0, 8);
         char* end = nullptr;
-        const unsigned long entry = std::strtoul(translation.substr(0, 8).c_str(), &end, 16);
+        const unsigned long entry = std::strtoul(hex.c_str(), &end, 16);
         if (end == nullptr || *end != '\0')
             return "";
         const unsigned language = entry & 0xFFFFu;
