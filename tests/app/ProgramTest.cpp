@@ -39,7 +39,8 @@ constexpr sp::UINT WM_RESTORE_APP = 0x404;
 constexpr sp::UINT WM_CLOSE = 0x0010;
 
 fs::path BinDir() {
-    return std::getenv("SKYPORTAL_BIN_DIR");
+    const char* dir = std::getenv("SKYPORTAL_BIN_DIR");
+    return dir != nullptr ? fs::path(dir) : fs::path(SKYPORTAL_BUILD_DIR) / "bin";
 }
 
 // A child process of the program; killed if a test leaves it behind.
