@@ -75,44 +75,45 @@ const char* DefaultNetworkIni()
            "WrongApnError=734\n";
 }
 
-void SeedDefaultModems(TRegistry& reg, const MachineVersion& v)
+bool RegisterModem(TRegistry& reg, const MachineVersion& v, const std::string& name, const std::string& port)
 {
     NetworkConfig none;
-    const std::vector<Device> present = EnumDevices(reg, v, none);
-    reg.SetRootKey(RegHive::LocalMachine);
-    for (const DefaultModem& m : kModems) {
-        bool found = false;
-        for (const Device& d : present)
-            found = found || d.name == m.name;
-        if (found)
-            continue;
-        // the first free four-digit subkey, as the class installer numbers them
-        const std::string base = v.nt ? kNtModemClassKey : k9xModemEnumKey;
-        std::string sub;
-        for (int i = 0; i < 10000; ++i) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "%04d", i);
-            if (!reg.KeyExists(base + "\\" + buf)) {
-                sub = buf;
-                break;
-            }
-        }
-        if (!reg.OpenKey(base + "\\" + sub, true))
-            continue;
-        reg.WriteString("FriendlyName", m.name);
-        if (v.nt) {
-            reg.WriteString("AttachedTo", m.port);
-            reg.WriteString("UserInit", "");
-        } else {
-            const std::string driver = "Modem\\" + sub;
-            reg.WriteString("Driver", driver);
-            if (reg.OpenKey(std::string(k9xDriverClassKey) + driver, true)) {
-                reg.WriteString("AttachedTo", m.port);
-                reg.WriteString("UserInit", "");
-            }
-        }
-        reg.CloseKey();
+    for (const Device& d : EnumDevices(reg, v, none)) {
+        if (d.type == "modem" && d.name == name)
+            return false;
     }
+    reg.SetRootKey(RegHive::LocalMachine);
+    // the first free four-digit subkey, as the class installer numbers them
+    const std::string base = v.nt ? kNtModemClassKey : k9xModemEnumKey;
+    std::string sub;
+    for (int i = 0; i < 10000 && sub.empty(); ++i) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "%04d", i);
+        if (!reg.KeyExists(base + "\\" + buf))
+            sub = buf;
+    }
+    if (sub.empty() || !reg.OpenKey(base + "\\" + sub, true))
+        return false;
+    reg.WriteString("FriendlyName", name);
+    if (v.nt) {
+        reg.WriteString("AttachedTo", port);
+        reg.WriteString("UserInit", "");
+    } else {
+        const std::string driver = "Modem\\" + sub;
+        reg.WriteString("Driver", driver);
+        if (reg.OpenKey(std::string(k9xDriverClassKey) + driver, true)) {
+            reg.WriteString("AttachedTo", port);
+            reg.WriteString("UserInit", "");
+        }
+    }
+    reg.CloseKey();
+    return true;
+}
+
+void SeedDefaultModems(TRegistry& reg, const MachineVersion& v)
+{
+    for (const DefaultModem& m : kModems)
+        RegisterModem(reg, v, m.name, m.port);
 }
 
 bool EnsureDefaultMachine()

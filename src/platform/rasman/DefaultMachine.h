@@ -2,6 +2,8 @@
 
 #include "platform/base/MachineRoot.h"
 
+#include <string>
+
 namespace sp {
 class TRegistry;
 }
@@ -15,6 +17,11 @@ namespace sp::ras {
 // so an operator's changes stay. Safe to call from any process at start.
 // Returns true when it created the machine.
 bool EnsureDefaultMachine();
+
+// Registers a modem for the emulated family, its keys laid out as the class
+// installer lays them out, unless a modem of that name is present. True when
+// it wrote one.
+bool RegisterModem(TRegistry& reg, const MachineVersion& v, const std::string& name, const std::string& port);
 
 // Registers the two default modems unless a modem of that name is present.
 void SeedDefaultModems(TRegistry& reg, const MachineVersion& v);

@@ -73,6 +73,42 @@ DeviceBehaviour ReadBehaviour(const IniFile& ini, std::string_view section, cons
     return b;
 }
 
+std::vector<std::string> Words(std::string_view s)
+{
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+            ++i;
+        size_t j = i;
+        while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j])))
+            ++j;
+        if (j > i)
+            out.emplace_back(s.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+SerialModem ReadSerial(const IniFile& ini, const std::string& section, const DeviceBehaviour& b)
+{
+    SerialModem m;
+    m.name = section;
+    m.port = Trim(ini.Get(section, "Port").value_or(""));
+    m.speed = std::max<uint32_t>(300, U32(ini, section, "Speed", m.speed));
+    if (auto v = ini.Get(section, "FlowControl"))
+        m.hardwareFlow = !EqualsNoCase(Trim(*v), "none");
+    m.answerTimeoutMs = std::max<uint32_t>(50, U32(ini, section, "AnswerTimeoutMs", m.answerTimeoutMs));
+    m.connectTimeoutMs = std::max<uint32_t>(50, U32(ini, section, "ConnectTimeoutMs", m.connectTimeoutMs));
+    m.pppTimeoutMs = std::max<uint32_t>(50, U32(ini, section, "PppTimeoutMs", m.pppTimeoutMs));
+    if (auto v = ini.Get(section, "Pppd"); v && !Trim(*v).empty())
+        m.pppd = Trim(*v);
+    if (auto v = ini.Get(section, "PppdOptions"))
+        m.pppdOptions = Words(*v);
+    m.dropError = b.dropError;
+    return m;
+}
+
 } // namespace
 
 std::filesystem::path NetworkConfig::Path() { return MachineRoot() / "network.ini"; }
@@ -100,6 +136,8 @@ NetworkConfig NetworkConfig::Load(const std::filesystem::path& path)
         if (EqualsNoCase(s, "Service") || EqualsNoCase(s, "Devices"))
             continue;
         c.devices[Lower(s)] = ReadBehaviour(ini, s, c.defaults);
+        if (EqualsNoCase(Trim(ini.Get(s, "Driver").value_or("")), "serial"))
+            c.serialModems[Lower(s)] = ReadSerial(ini, s, c.devices[Lower(s)]);
     }
     return c;
 }
@@ -108,6 +146,12 @@ const DeviceBehaviour& NetworkConfig::For(const std::string& deviceName) const
 {
     const auto it = devices.find(Lower(deviceName));
     return it == devices.end() ? defaults : it->second;
+}
+
+const SerialModem* NetworkConfig::SerialFor(const std::string& deviceName) const
+{
+    const auto it = serialModems.find(Lower(deviceName));
+    return it == serialModems.end() ? nullptr : &it->second;
 }
 
 } // namespace sp::ras

@@ -33,6 +33,21 @@ struct DeviceBehaviour {
     uint32_t bps = 115200;
 };
 
+// A modem on a serial port of this machine, dialled for real: a device
+// section with Driver=serial.
+struct SerialModem {
+    std::string name; // as the section spells it
+    std::string port; // e.g. /dev/ttyACM0
+    uint32_t speed = 115200;
+    bool hardwareFlow = true;
+    uint32_t answerTimeoutMs = 3000;   // each command before the dial
+    uint32_t connectTimeoutMs = 60000; // the dial command to CONNECT
+    uint32_t pppTimeoutMs = 60000;     // pppd to the link up
+    std::string pppd = "/usr/sbin/pppd";
+    std::vector<std::string> pppdOptions = {"noauth"};
+    uint32_t dropError = 629; // what a link dropped by rasctl ends with
+};
+
 struct ExtraDevice {
     std::string type;
     std::string name;
@@ -46,10 +61,13 @@ struct NetworkConfig {
     DeviceBehaviour defaults;
     std::map<std::string, DeviceBehaviour> devices; // by lower-case device name
     std::vector<ExtraDevice> extraDevices;
+    std::map<std::string, SerialModem> serialModems; // by lower-case device name
 
     [[nodiscard]] static std::filesystem::path Path();
     [[nodiscard]] static NetworkConfig Load(const std::filesystem::path& path);
     [[nodiscard]] const DeviceBehaviour& For(const std::string& deviceName) const;
+    // The serial modem of this name; nullptr for a simulated device.
+    [[nodiscard]] const SerialModem* SerialFor(const std::string& deviceName) const;
 };
 
 } // namespace sp::ras

@@ -4,16 +4,21 @@
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/RasProtocol.h"
 #include "platform/rasapi/ServiceStart.h"
+#include "platform/base/IniFile.h"
 #include "platform/rasman/DefaultMachine.h"
+#include "platform/rasman/NetworkConfig.h"
+#include "platform/rasman/ServiceLog.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace sp::ras {
@@ -21,7 +26,8 @@ namespace sp::ras {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: rasctl devices | entries | connections\n"
+    "usage: rasctl devices | entries | connections | log\n"
+    "       rasctl add-modem NAME PORT [SPEED]   (a real modem on a serial port)\n"
     "       rasctl drop HANDLE|all\n"
     "       rasctl traffic HANDLE RX TX      (bytes per second)\n"
     "       rasctl service start|stop|freeze|thaw\n"
@@ -29,7 +35,7 @@ constexpr const char* kUsage =
 
 struct Listing {
     bool frozen = false;
-    struct Dev { std::string type, name; };
+    struct Dev { std::string type, name, driver; };
     struct Ent { std::string name, device, number; };
     struct Conn { uint32_t handle; std::string entry, device; uint32_t state, error, rx, tx; };
     std::vector<Dev> devices;
@@ -84,6 +90,7 @@ bool List(Listing& l, std::ostream& err)
         Listing::Dev d;
         d.type = r.Str();
         d.name = r.Str();
+        d.driver = r.Str();
         l.devices.push_back(d);
     }
     for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
@@ -133,6 +140,42 @@ int Result(uint32_t code, std::ostream& err)
     return 1;
 }
 
+// Writes a serial modem's section into network.ini; the service registers
+// the modem when it next lists its devices.
+int AddModem(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    const std::string& name = args[1];
+    const std::string& port = args[2];
+    uint32_t speed = 115200;
+    if (args.size() == 4 && (!ParseU32(args[3], speed) || speed < 300)) {
+        err << "rasctl: the speed must be a number of bits per second\n";
+        return 2;
+    }
+    const bool printable = std::all_of(name.begin(), name.end(), [](unsigned char c) { return c >= 0x20 && c != '[' && c != ']' && c != '='; });
+    if (name.empty() || !printable || name.size() > 128 || EqualsNoCase(name, "Service") || EqualsNoCase(name, "Devices")) {
+        err << "rasctl: a modem's name must be printable text without [ ] or =\n";
+        return 2;
+    }
+    if (port.empty() || port.front() != '/') {
+        err << "rasctl: the port is a device path such as /dev/ttyACM0\n";
+        return 2;
+    }
+    IniFile ini = IniFile::Load(NetworkConfig::Path());
+    ini.Set(name, "Driver", "serial");
+    ini.Set(name, "Port", port);
+    ini.Set(name, "Speed", std::to_string(speed));
+    if (!ini.Save(NetworkConfig::Path())) {
+        err << "rasctl: " << NetworkConfig::Path().string() << " could not be written\n";
+        return 1;
+    }
+    Frame reply;
+    uint32_t code = 0;
+    if (Ask(Msg::CtlReload, "", reply, code, err, false) && code != 0)
+        return Result(code, err);
+    out << name << " on " << port << " at " << speed << " bit/s\n";
+    return 0;
+}
+
 } // namespace
 
 int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -152,7 +195,7 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return 1;
         if (cmd == "devices") {
             for (const auto& d : l.devices)
-                out << d.type << "\t" << d.name << "\n";
+                out << d.type << "\t" << d.name << "\t" << d.driver << "\n";
         } else if (cmd == "entries") {
             for (const auto& e : l.entries)
                 out << e.name << "\t" << e.device << "\t" << e.number << "\n";
@@ -164,6 +207,13 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 out << "\t" << c.rx << "\t" << c.tx << "\n";
             }
         }
+        return 0;
+    }
+    if (cmd == "add-modem" && (args.size() == 3 || args.size() == 4))
+        return AddModem(args, out, err);
+    if (cmd == "log" && args.size() == 1) {
+        std::ifstream in(ServiceLogPath());
+        out << in.rdbuf();
         return 0;
     }
     if (cmd == "drop" && args.size() == 2) {

@@ -2,6 +2,7 @@
 
 #include "platform/base/Cp1251.h"
 #include "platform/base/IniFile.h"
+#include "platform/rasman/DefaultMachine.h"
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/EntryFields.h"
 #include "platform/rasman/RecordSizes.h"
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <poll.h>
 #include <unistd.h>
 
 namespace sp::ras {
@@ -18,12 +20,6 @@ namespace sp::ras {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The states a modem dial passes, in the order the platform reports them.
-constexpr std::array<uint32_t, 11> kDialStates = {
-    RASCS_OpenPort,      RASCS_PortOpened, RASCS_ConnectDevice,   RASCS_DeviceConnected,
-    RASCS_AllDevicesConnected, RASCS_Authenticate, RASCS_AuthNotify, RASCS_Authenticated,
-    RASCS_AuthProject,   RASCS_Projected,  RASCS_Connected};
 
 constexpr const char* kAdapterKey = "\\PerfStats\\StatData";
 constexpr const char* kAdapterRx = "Dial-Up Adapter\\TotalBytesRecvd";
@@ -46,23 +42,6 @@ std::string Bytes(const T& record, uint32_t size)
 
 bool SameText(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
-bool Contains(const std::vector<std::string>& list, std::string_view v, bool ignoreCase)
-{
-    return std::any_of(list.begin(), list.end(),
-                       [&](const std::string& s) { return ignoreCase ? SameText(s, v) : s == v; });
-}
-
-// Mean 1: a bursty link alternates idle, slow and fast seconds.
-double BurstFactor(uint32_t handle, int64_t second)
-{
-    uint64_t h = (uint64_t(handle) << 32) ^ uint64_t(second);
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    constexpr double kFactors[4] = {0.0, 0.5, 1.0, 2.5};
-    return kFactors[h % 4];
-}
-
 } // namespace
 
 struct RasService::Connection {
@@ -71,28 +50,61 @@ struct RasService::Connection {
     std::string deviceType; // record text (code page 1251)
     std::string deviceName;
     std::string phone;
-    std::string apn;
-    std::string user;
-    std::string password;
     RASGUID guid{};
-    DeviceBehaviour net;
     uint32_t state = RASCS_OpenPort;
     uint32_t error = 0;
     bool dialling = true;
     bool connected = false;
     bool dropped = false;
-    size_t step = 0;
-    Clock::time_point due{};
     int channel = -1;
-    uint32_t failError = 0;   // injected failure of this dial
-    uint32_t startError = 0;  // device missing or busy
+    uint32_t startError = 0; // device missing or busy
     Clock::time_point connectedAt{};
-    Clock::time_point counted{};
-    Clock::time_point dropAt = Clock::time_point::max();
-    double rx = 0; // bytes, fractional between samples
-    double tx = 0;
-    uint32_t rxRate = 0;
-    uint32_t txRate = 0;
+    Clock::time_point droppedAt{};
+    LinkCounters counted;    // the link's counters when last asked
+    std::unique_ptr<Link> link;
+};
+
+// What a connection's link reports, applied to the connection.
+class RasService::Events : public LinkEvents {
+public:
+    Events(RasService& s, Connection& c, Clock::time_point now) : s_(s), c_(c), now_(now) {}
+    void Reached(uint32_t state) override
+    {
+        c_.state = state;
+        if (c_.channel >= 0)
+            s_.channels_.Report(c_.channel, state, 0);
+    }
+    void Failed(uint32_t state, uint32_t error) override
+    {
+        s_.Fail(c_, state, error);
+    }
+    void Up() override
+    {
+        c_.state = RASCS_Connected;
+        c_.dialling = false;
+        c_.connected = true;
+        c_.connectedAt = now_;
+        if (c_.channel >= 0) {
+            s_.channels_.Report(c_.channel, RASCS_Connected, 0);
+            s_.channels_.Close(c_.channel);
+        }
+        c_.channel = -1;
+    }
+    void Down(uint32_t error) override
+    {
+        if (!c_.connected || c_.dropped)
+            return;
+        s_.Count(c_, now_);
+        c_.dropped = true;
+        c_.droppedAt = now_;
+        c_.state = RASCS_Disconnected;
+        c_.error = error;
+    }
+
+private:
+    RasService& s_;
+    Connection& c_;
+    Clock::time_point now_;
 };
 
 RasService::RasService(DialChannels& channels) : channels_(channels), phonebook_(Phonebook::DefaultPath())
@@ -117,7 +129,8 @@ void RasService::Reload()
     devicesStamp_.reset();
     phonebook_.Load();
     phonebookTime_ = MTime(Phonebook::DefaultPath());
-    failuresUsed_.clear();
+    simulated_.Reset();
+    serialRegistered_ = false;
     if (!version_.nt) {
         try {
             TRegistry& reg = Registry();
@@ -150,7 +163,8 @@ void RasService::Refresh()
     if (MTime(NetworkConfig::Path()) != networkIniTime_) {
         net_ = NetworkConfig::Load(NetworkConfig::Path());
         networkIniTime_ = MTime(NetworkConfig::Path());
-        failuresUsed_.clear();
+        simulated_.Reset();
+        serialRegistered_ = false;
         devicesStamp_.reset();
     }
     if (MTime(Phonebook::DefaultPath()) != phonebookTime_) {
@@ -166,8 +180,33 @@ TRegistry& RasService::Registry()
     return *registry_;
 }
 
+void RasService::RegisterSerialModems()
+{
+    if (serialRegistered_)
+        return;
+    serialRegistered_ = true;
+    if (net_.serialModems.empty())
+        return;
+    try {
+        for (const auto& [key, m] : net_.serialModems)
+            RegisterModem(Registry(), version_, m.name, m.port);
+    } catch (const std::exception&) {
+        serialRegistered_ = false; // tried again at the next listing
+    }
+}
+
+std::string RasService::DriverOf(const Device& d) const
+{
+    if (d.type != "modem")
+        return "simulated";
+    if (const SerialModem* m = net_.SerialFor(d.name))
+        return "serial " + m->port + " " + std::to_string(m->speed);
+    return "simulated";
+}
+
 const std::vector<Device>& RasService::Devices()
 {
+    RegisterSerialModems();
     std::optional<int64_t> stamp;
     try {
         stamp = Registry().ChangeStamp();
@@ -526,8 +565,6 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
     const std::string number = BoundedText(p.szPhoneNumber, sizeof p.szPhoneNumber);
     c->phone = number.empty() ? BoundedText(e->props.szLocalPhoneNumber, sizeof e->props.szLocalPhoneNumber)
                               : number;
-    c->user = BoundedText(p.szUserName, sizeof p.szUserName);
-    c->password = BoundedText(p.szPassword, sizeof p.szPassword);
     c->guid = e->props.guidId;
 
     const std::string deviceUtf8 = Cp1251ToUtf8(c->deviceName);
@@ -540,124 +577,61 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
         if (SameText(other->deviceName, c->deviceName) && (other->dialling || (other->connected && !other->dropped)))
             c->startError = ERROR_PORT_NOT_AVAILABLE;
     }
-    c->net = net_.For(deviceUtf8);
-    if (c->deviceType == "modem" || SameText(c->deviceType, "modem"))
-        c->apn = ApnFromUserInit(ModemUserInit(Registry(), version_, deviceUtf8));
-    if (c->net.failError != 0) {
-        int64_t& used = failuresUsed_[deviceUtf8];
-        if (c->net.failAttempts < 0 || used < c->net.failAttempts) {
-            c->failError = c->net.failError;
-            ++used;
-        }
+    const bool modem = SameText(c->deviceType, "modem");
+    DialRequest req;
+    req.handle = c->handle;
+    req.device = deviceUtf8;
+    req.phone = Cp1251ToUtf8(c->phone);
+    req.user = BoundedText(p.szUserName, sizeof p.szUserName);
+    req.password = BoundedText(p.szPassword, sizeof p.szPassword);
+    req.defaultRoute = (e->props.dwfOptions & RASEO_RemoteDefaultGateway) != 0;
+    if (modem) {
+        req.userInit = ModemUserInit(Registry(), version_, deviceUtf8);
+        req.apn = ApnFromUserInit(req.userInit);
     }
-    c->rxRate = c->net.rxRate;
-    c->txRate = c->net.txRate;
+    const auto now = Clock::now();
+    if (modem && net_.SerialFor(deviceUtf8) != nullptr)
+        c->link = serial_.Dial(req, now);
+    else
+        c->link = simulated_.Dial(req, now);
     c->channel = client;
-    c->due = Clock::now();
     dialChannel = true;
     const HRASCONN handle = c->handle;
     connections_.emplace(handle, std::move(c));
     return Writer().U32(SUCCESS).U32(handle).Data();
 }
 
-void RasService::Fail(Connection& c, uint32_t error)
+void RasService::Fail(Connection& c, uint32_t state, uint32_t error)
 {
+    c.state = state;
     c.error = error;
     c.dialling = false;
     if (c.channel >= 0) {
-        channels_.Report(c.channel, c.state, error);
+        channels_.Report(c.channel, state, error);
         channels_.Close(c.channel);
         c.channel = -1;
     }
 }
 
-void RasService::Step(Connection& c, Clock::time_point now)
-{
-    c.state = kDialStates[c.step];
-    const DeviceBehaviour& n = c.net;
-    uint32_t error = 0;
-    if (c.failError != 0 && c.state == n.failState)
-        error = c.failError;
-    else if (c.state == RASCS_OpenPort && c.startError != 0)
-        error = c.startError;
-    else if (c.state == RASCS_ConnectDevice && !n.numbers.empty() && !Contains(n.numbers, c.phone, false))
-        error = n.wrongNumberError;
-    else if (c.state == RASCS_Authenticate
-             && ((!n.user.empty() && c.user != n.user) || (!n.password.empty() && c.password != n.password)))
-        error = n.authError;
-    else if (c.state == RASCS_AuthProject && !n.apns.empty() && !Contains(n.apns, c.apn, true))
-        error = n.wrongApnError;
-    if (error != 0) {
-        Fail(c, error);
-        return;
-    }
-    if (c.channel >= 0)
-        channels_.Report(c.channel, c.state, 0);
-    if (c.state == RASCS_Connected) {
-        c.dialling = false;
-        c.connected = true;
-        c.connectedAt = now;
-        c.counted = now;
-        if (n.dropAfterSec > 0)
-            c.dropAt = now + std::chrono::seconds(n.dropAfterSec);
-        if (c.channel >= 0)
-            channels_.Close(c.channel);
-        c.channel = -1;
-        return;
-    }
-    if (c.state == RASCS_ConnectDevice && n.neverAnswers) {
-        c.due = Clock::time_point::max(); // waits for a hang-up
-        return;
-    }
-    ++c.step;
-    c.due = now + std::chrono::milliseconds(n.stateDelayMs);
-}
-
 void RasService::Count(Connection& c, Clock::time_point now)
 {
-    if (!c.connected || c.dropped || now <= c.counted)
+    if (!c.connected || c.dropped || !c.link)
         return;
-    const double before_rx = c.rx;
-    const double before_tx = c.tx;
-    if (!c.net.bursty) {
-        const double dt = std::chrono::duration<double>(now - c.counted).count();
-        c.rx += c.rxRate * dt;
-        c.tx += c.txRate * dt;
-    } else {
-        // piecewise per whole second since the link came up
-        auto t = c.counted;
-        while (t < now) {
-            const auto sinceUp = t - c.connectedAt;
-            const int64_t second = std::chrono::duration_cast<std::chrono::seconds>(sinceUp).count();
-            auto end = c.connectedAt + std::chrono::seconds(second + 1);
-            if (end > now)
-                end = now;
-            const double dt = std::chrono::duration<double>(end - t).count();
-            c.rx += c.rxRate * BurstFactor(c.handle, second) * dt;
-            c.tx += c.txRate * BurstFactor(c.handle ^ 0x5A5A5A5Au, second) * dt;
-            t = end;
-        }
-    }
-    c.counted = now;
+    const LinkCounters before = c.counted;
+    c.counted = c.link->Count(now);
     if (!version_.nt) {
-        adapterRx_ += static_cast<uint64_t>(c.rx) - static_cast<uint64_t>(before_rx);
-        adapterTx_ += static_cast<uint64_t>(c.tx) - static_cast<uint64_t>(before_tx);
+        adapterRx_ += c.counted.rx >= before.rx ? c.counted.rx - before.rx : 0;
+        adapterTx_ += c.counted.tx >= before.tx ? c.counted.tx - before.tx : 0;
         adapterDirty_ = true;
     }
 }
 
 void RasService::Drop(Connection& c, Clock::time_point now)
 {
-    if (c.dialling) {
-        Fail(c, c.net.dropError);
+    if (!c.link || !(c.dialling || (c.connected && !c.dropped)))
         return;
-    }
-    if (!c.connected || c.dropped)
-        return;
-    Count(c, now);
-    c.dropped = true;
-    c.state = RASCS_Disconnected;
-    c.error = c.net.dropError;
+    Events events(*this, c, now);
+    c.link->Drop(now, events);
 }
 
 void RasService::WriteAdapterTotals()
@@ -685,11 +659,16 @@ void RasService::WriteAdapterTotals()
 
 RasService::Clock::time_point RasService::Advance(Clock::time_point now)
 {
+    Clock::time_point next = serial_.Advance(now);
     for (auto& [h, c] : connections_) {
-        while (c->dialling && c->due <= now)
-            Step(*c, now);
-        if (c->connected && !c->dropped && c->dropAt <= now)
-            Drop(*c, now);
+        if (c->dialling && c->startError != 0) {
+            Fail(*c, RASCS_OpenPort, c->startError);
+            continue;
+        }
+        if (!c->link || !(c->dialling || (c->connected && !c->dropped)))
+            continue;
+        Events events(*this, *c, now);
+        next = std::min(next, c->link->Advance(now, events));
     }
     if (now >= nextTick_) {
         for (auto& [h, c] : connections_)
@@ -697,14 +676,15 @@ RasService::Clock::time_point RasService::Advance(Clock::time_point now)
         WriteAdapterTotals();
         nextTick_ = now + std::chrono::milliseconds(net_.tickMs);
     }
-    Clock::time_point next = nextTick_;
+    return std::min(next, nextTick_);
+}
+
+void RasService::Watch(std::vector<pollfd>& fds) const
+{
     for (const auto& [h, c] : connections_) {
-        if (c->dialling)
-            next = std::min(next, c->due);
-        if (c->connected && !c->dropped)
-            next = std::min(next, c->dropAt);
+        if (c->link && (c->dialling || (c->connected && !c->dropped)))
+            c->link->Watch(fds);
     }
-    return next;
 }
 
 void RasService::ClientGone(int client)
@@ -769,15 +749,15 @@ std::string RasService::GetStatistics(Reader& r)
     Count(*c, now);
     RAS_STATS s{};
     s.dwSize = sizeof s;
-    s.dwBytesRcved = static_cast<uint32_t>(static_cast<uint64_t>(c->rx));
-    s.dwBytesXmited = static_cast<uint32_t>(static_cast<uint64_t>(c->tx));
-    s.dwFramesRcved = s.dwBytesRcved / 1500;
-    s.dwFramesXmited = s.dwBytesXmited / 1500;
     s.dwCompressionRatioIn = 100;
     s.dwCompressionRatioOut = 100;
+    s.dwBytesRcved = static_cast<uint32_t>(c->counted.rx);
+    s.dwBytesXmited = static_cast<uint32_t>(c->counted.tx);
+    s.dwFramesRcved = s.dwBytesRcved / 1500;
+    s.dwFramesXmited = s.dwBytesXmited / 1500;
     if (c->connected) {
-        s.dwBps = c->net.bps;
-        const auto end = c->dropped ? c->counted : now;
+        s.dwBps = c->link ? c->link->Bps() : 0;
+        const auto end = c->dropped ? c->droppedAt : now;
         s.dwConnectDuration = static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - c->connectedAt).count());
     }
@@ -793,7 +773,7 @@ std::string RasService::CtlList()
     const std::vector<Device>& devices = Devices();
     w.U32(static_cast<uint32_t>(devices.size()));
     for (const Device& d : devices)
-        w.Str(d.type).Str(d.name);
+        w.Str(d.type).Str(d.name).Str(DriverOf(d));
     w.U32(static_cast<uint32_t>(phonebook_.Entries().size()));
     for (const PhonebookEntry& e : phonebook_.Entries()) {
         w.Str(Cp1251ToUtf8(e.name))
@@ -805,8 +785,8 @@ std::string RasService::CtlList()
     for (auto& [h, c] : connections_) {
         Count(*c, now);
         w.U32(c->handle).Str(Cp1251ToUtf8(c->entry)).Str(Cp1251ToUtf8(c->deviceName)).U32(c->state).U32(c->error);
-        w.U32(static_cast<uint32_t>(static_cast<uint64_t>(c->rx)));
-        w.U32(static_cast<uint32_t>(static_cast<uint64_t>(c->tx)));
+        w.U32(static_cast<uint32_t>(c->counted.rx));
+        w.U32(static_cast<uint32_t>(c->counted.tx));
     }
     return w.Data();
 }
@@ -840,8 +820,8 @@ std::string RasService::CtlTraffic(Reader& r)
     if (!c)
         return Reply(ERROR_INVALID_HANDLE);
     Count(*c, Clock::now());
-    c->rxRate = rx;
-    c->txRate = tx;
+    if (!c->link || !c->link->SetTraffic(rx, tx))
+        return Reply(ERROR_CALL_NOT_IMPLEMENTED); // a real line's traffic is its own
     return Reply(SUCCESS);
 }
 

@@ -4,8 +4,11 @@
 #include "platform/rasapi/RasProtocol.h"
 #include "platform/rasapi/ras.h"
 #include "platform/rasman/Devices.h"
+#include "platform/rasman/Link.h"
 #include "platform/rasman/NetworkConfig.h"
 #include "platform/rasman/Phonebook.h"
+#include "platform/rasman/SerialLink.h"
+#include "platform/rasman/SimulatedLink.h"
 
 #include <chrono>
 #include <filesystem>
@@ -60,6 +63,8 @@ public:
     // Runs what is due (dial steps, dropped links, counters); returns when
     // it next has something to do.
     Clock::time_point Advance(Clock::time_point now);
+    // The descriptors of real devices whose input is to wake the loop.
+    void Watch(std::vector<pollfd>& fds) const;
 
     [[nodiscard]] bool Frozen() const { return frozen_; }
     [[nodiscard]] bool StopRequested() const { return stop_; }
@@ -67,6 +72,7 @@ public:
 
 private:
     struct Connection;
+    class Events;
 
     std::string EnumDevices(Reader& r);
     std::string EnumEntries(Reader& r);
@@ -93,8 +99,10 @@ private:
     // The device list, read again only when the registry, machine.ini or
     // network.ini has changed since.
     const std::vector<Device>& Devices();
-    void Step(Connection& c, Clock::time_point now);
-    void Fail(Connection& c, uint32_t error);
+    // Registers the serial modems of network.ini that the registry lacks.
+    void RegisterSerialModems();
+    [[nodiscard]] std::string DriverOf(const Device& d) const;
+    void Fail(Connection& c, uint32_t state, uint32_t error);
     void Drop(Connection& c, Clock::time_point now);
     void Count(Connection& c, Clock::time_point now);
     void WriteAdapterTotals();
@@ -110,8 +118,11 @@ private:
     std::unique_ptr<TRegistry> registry_;
     std::vector<Device> devices_;
     std::optional<int64_t> devicesStamp_; // none: to be read
+    bool serialRegistered_ = false;
+    // The drivers outlive the connections, whose links they made.
+    SimulatedDriver simulated_{net_};
+    SerialDriver serial_{net_};
     std::map<uint32_t, std::unique_ptr<Connection>> connections_;
-    std::map<std::string, int64_t> failuresUsed_;
     uint32_t nextHandle_;
     bool frozen_ = false;
     bool stop_ = false;

@@ -329,12 +329,17 @@ int Loop::Run()
             fds.push_back({c.fd, events, 0});
             ids.push_back(id);
         }
+        // Real devices wake the loop with their input; the next round's
+        // Advance takes it.
+        const size_t clientEnd = fds.size();
+        if (!starting && !service_->Frozen())
+            service_->Watch(fds);
         const int n = ::poll(fds.data(), fds.size(), wait);
         if (n <= 0)
             continue;
         if (fds[0].revents & POLLIN)
             Accept();
-        for (size_t i = 1; i < fds.size(); ++i) {
+        for (size_t i = 1; i < clientEnd; ++i) {
             if (fds[i].revents == 0)
                 continue;
             auto it = clients_.find(ids[i]);

@@ -200,7 +200,7 @@ TEST_F(RasmanDaemonTest, MalformedFramesGetAnErrorAndTheDaemonStaysUp)
 
 TEST_F(RasmanDaemonTest, RasctlListsDevicesEntriesAndConnections)
 {
-    EXPECT_EQ(Ctl({"devices"}), "modem\tUSB GPRS Modem\nmodem\tBluetooth Phone Modem\nvpn\tWAN Miniport (PPTP)\n");
+    EXPECT_EQ(Ctl({"devices"}), "modem\tUSB GPRS Modem\tsimulated\nmodem\tBluetooth Phone Modem\tsimulated\nvpn\tWAN Miniport (PPTP)\tsimulated\n");
     ASSERT_EQ(MakeEntry("Zentora", "USB GPRS Modem", "*99#"), SUCCESS);
     EXPECT_EQ(Ctl({"entries"}), "Zentora\tUSB GPRS Modem\t*99#\n");
     EXPECT_EQ(Ctl({"connections"}), "");
@@ -227,7 +227,7 @@ TEST_F(RasmanDaemonTest, ModemsComeFromTheRegistryOfTheEmulatedFamily)
 {
     SetVersion(4, 10, false);
     std::ostringstream out, err;
-    EXPECT_EQ(Ctl({"devices"}), "modem\tUSB GPRS Modem\nmodem\tBluetooth Phone Modem\nvpn\tWAN Miniport (PPTP)\n");
+    EXPECT_EQ(Ctl({"devices"}), "modem\tUSB GPRS Modem\tsimulated\nmodem\tBluetooth Phone Modem\tsimulated\nvpn\tWAN Miniport (PPTP)\tsimulated\n");
     {
         // Without \Enum\Root\Modem the 9x family lists \Enum\Root\MDMGEN.
         sp::TRegistry reg;
@@ -239,7 +239,7 @@ TEST_F(RasmanDaemonTest, ModemsComeFromTheRegistryOfTheEmulatedFamily)
         ASSERT_TRUE(reg.OpenKey(std::string(k9xDriverClassKey) + "Modem\\0007", true));
         reg.WriteString("UserInit", "AT+CGDCONT=1,\"IP\",\"internet\"");
     }
-    EXPECT_EQ(Ctl({"devices"}), "modem\tGeneric Phone\nvpn\tWAN Miniport (PPTP)\n");
+    EXPECT_EQ(Ctl({"devices"}), "modem\tGeneric Phone\tsimulated\nvpn\tWAN Miniport (PPTP)\tsimulated\n");
     ASSERT_EQ(MakeEntry("G", "Generic Phone", "*99#", 1768), SUCCESS);
     RASDIALPARAMS_1052 p{};
     p.dwSize = 1052;

@@ -1,0 +1,213 @@
+#include "platform/rasman/SerialDialogue.h"
+
+#include "platform/rasapi/ras.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <fstream>
+
+namespace sp::ras {
+
+namespace {
+
+std::string Upper(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::toupper(c); });
+    return out;
+}
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+} // namespace
+
+void LineSplitter::Feed(std::string_view bytes)
+{
+    if (next_ > 0) {
+        lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(next_));
+        next_ = 0;
+    }
+    for (const char ch : bytes) {
+        if (ch == '\r' || ch == '\n') {
+            if (!skipping_ && !partial_.empty())
+                lines_.push_back(std::move(partial_));
+            partial_.clear();
+            skipping_ = false;
+            continue;
+        }
+        if (ch == '\0' || skipping_)
+            continue;
+        if (partial_.size() >= kMaxLine) {
+            partial_.clear();
+            skipping_ = true;
+            continue;
+        }
+        partial_ += ch;
+    }
+    // Lines not taken are bounded too: a flood of short lines keeps the newest.
+    constexpr size_t kMaxLines = 64;
+    if (lines_.size() > kMaxLines)
+        lines_.erase(lines_.begin(), lines_.end() - kMaxLines);
+}
+
+std::optional<std::string> LineSplitter::Next()
+{
+    if (next_ >= lines_.size())
+        return std::nullopt;
+    return std::move(lines_[next_++]);
+}
+
+ModemReply ClassifyModemLine(std::string_view line, uint32_t* bps)
+{
+    const std::string u = Upper(Trim(line));
+    if (u == "OK" || u == "0")
+        return ModemReply::Ok;
+    if (u == "CONNECT" || u == "1" || StartsWith(u, "CONNECT ") || StartsWith(u, "CONNECT/")) {
+        if (bps != nullptr && u.size() > 8) {
+            uint32_t v = 0;
+            size_t i = 8;
+            for (; i < u.size() && std::isdigit(static_cast<unsigned char>(u[i])) && v < 100000000; ++i)
+                v = v * 10 + static_cast<uint32_t>(u[i] - '0');
+            if (v > 0)
+                *bps = v;
+        }
+        return ModemReply::Connect;
+    }
+    if (u == "RING" || u == "2")
+        return ModemReply::Ring;
+    if (u == "NO CARRIER" || u == "3")
+        return ModemReply::NoCarrier;
+    if (u == "ERROR" || u == "4" || StartsWith(u, "+CME ERROR") || StartsWith(u, "+CMS ERROR"))
+        return ModemReply::Error;
+    if (u == "NO DIALTONE" || u == "NO DIAL TONE" || u == "6")
+        return ModemReply::NoDialtone;
+    if (u == "BUSY" || u == "7")
+        return ModemReply::Busy;
+    if (u == "NO ANSWER" || u == "8")
+        return ModemReply::NoAnswer;
+    return ModemReply::None;
+}
+
+uint32_t DialReplyError(ModemReply reply)
+{
+    switch (reply) {
+    case ModemReply::NoCarrier: return ERROR_NO_CARRIER;
+    case ModemReply::Busy: return ERROR_LINE_BUSY;
+    case ModemReply::NoDialtone: return ERROR_NO_DIALTONE;
+    case ModemReply::NoAnswer: return ERROR_NO_ANSWER;
+    default: return ERROR_FROM_DEVICE;
+    }
+}
+
+std::string InitCommand(std::string_view userInit)
+{
+    const std::string_view init = Trim(userInit);
+    if (init.empty())
+        return {};
+    if (Upper(init.substr(0, 2)) == "AT")
+        return std::string(init);
+    return "AT" + std::string(init);
+}
+
+PppdLine ClassifyPppdLine(std::string_view raw)
+{
+    const std::string_view line = Trim(raw);
+    if (StartsWith(line, "Using interface ")) {
+        std::string_view name = Trim(line.substr(16));
+        // an interface name is a plain word; anything else is not taken as a path
+        const bool plain = !name.empty() && name.size() < 16
+            && std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '-'; });
+        if (plain)
+            return {PppdEvent::Interface, std::string(name)};
+        return {};
+    }
+    if (line.find("authentication succeeded") != std::string_view::npos)
+        return {PppdEvent::AuthSucceeded, {}};
+    if (line.find("authentication failed") != std::string_view::npos)
+        return {PppdEvent::AuthFailed, {}};
+    if (StartsWith(line, "local  IP address") || StartsWith(line, "local IP address"))
+        return {PppdEvent::IpUp, {}};
+    if (line.find("lacks kernel support for PPP") != std::string_view::npos
+        || line.find("/dev/ppp device") != std::string_view::npos)
+        return {PppdEvent::NoKernelSupport, {}};
+    if (line == "Modem hangup")
+        return {PppdEvent::Hangup, {}};
+    return {};
+}
+
+uint32_t PppdExitError(int exitCode, bool up)
+{
+    if (up)
+        return exitCode == 15 ? ERROR_PPP_TIMEOUT : ERROR_REMOTE_DISCONNECTION;
+    switch (exitCode) {
+    case 10: return ERROR_PPP_LCP_TERMINATED; // negotiation failed, as the platform reports it
+    case 11:
+    case 19: return ERROR_AUTHENTICATION_FAILURE;
+    case 15: return ERROR_PPP_TIMEOUT;
+    case 16: return ERROR_REMOTE_DISCONNECTION;
+    default: return ERROR_PPP_NO_PROTOCOLS_CONFIGURED; // pppd could not run: no ppp, options, rights
+    }
+}
+
+std::string PppdExitText(int exitCode)
+{
+    switch (exitCode) {
+    case 0: return "ended";
+    case 1: return "fatal error";
+    case 2: return "options refused";
+    case 3: return "not allowed to run (it needs root rights or its setuid bit)";
+    case 4: return "this kernel has no ppp support (no /dev/ppp)";
+    case 5: return "ended by a signal";
+    case 6: return "the port could not be locked";
+    case 7: return "the port could not be opened";
+    case 10: return "ppp negotiation failed";
+    case 11: return "the peer did not authenticate";
+    case 15: return "the peer stopped answering";
+    case 16: return "the modem hung up";
+    case 19: return "authentication refused";
+    case 127: return "pppd could not be started (is the ppp package installed?)";
+    default: return "exit status " + std::to_string(exitCode);
+    }
+}
+
+std::optional<InterfaceCounters> ReadInterfaceCounters(const std::filesystem::path& netDir, std::string_view name)
+{
+    if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..")
+        return std::nullopt;
+    const std::filesystem::path stats = netDir / std::string(name) / "statistics";
+    auto read = [&](const char* file) -> std::optional<uint64_t> {
+        std::ifstream in(stats / file);
+        uint64_t v = 0;
+        if (!(in >> v))
+            return std::nullopt;
+        return v;
+    };
+    const auto rx = read("rx_bytes");
+    const auto tx = read("tx_bytes");
+    if (!rx || !tx)
+        return std::nullopt;
+    return InterfaceCounters{*rx, *tx};
+}
+
+uint32_t PortOpenError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return ERROR_PORT_NOT_FOUND;
+    default: return ERROR_PORT_NOT_AVAILABLE; // busy, no rights, not a port
+    }
+}
+
+} // namespace sp::ras

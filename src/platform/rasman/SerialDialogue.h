@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sp::ras {
+
+// Splits what a line brings into lines. A line longer than the bound is cut
+// off and the rest of it skipped, so a device that never ends its line
+// cannot make the service hold more than the bound.
+class LineSplitter {
+public:
+    static constexpr size_t kMaxLine = 512;
+    void Feed(std::string_view bytes);
+    // The next complete, non-empty line (without its end), if any.
+    [[nodiscard]] std::optional<std::string> Next();
+    // Bytes so far of a line not yet ended.
+    [[nodiscard]] size_t Pending() const { return partial_.size(); }
+
+private:
+    std::string partial_;
+    bool skipping_ = false; // the current line passed the bound
+    std::vector<std::string> lines_;
+    size_t next_ = 0;
+};
+
+// What a modem's line says, as far as the dial cares.
+enum class ModemReply { None, Ok, Connect, Ring, NoCarrier, Error, NoDialtone, Busy, NoAnswer };
+
+// The final result code of a line, verbose or numeric ("+CME ERROR: 30" is an
+// error); None for echoes, information and junk. For CONNECT, `bps` gets the
+// speed it names, when it names one.
+[[nodiscard]] ModemReply ClassifyModemLine(std::string_view line, uint32_t* bps = nullptr);
+
+// The platform's error code for a failed dial answer.
+[[nodiscard]] uint32_t DialReplyError(ModemReply reply);
+
+// The command that programs the modem from its init string: sent as it is
+// when it starts with AT, else with AT in front; empty when there is nothing.
+[[nodiscard]] std::string InitCommand(std::string_view userInit);
+
+// What a line of pppd's log tells the dial.
+enum class PppdEvent { None, Interface, AuthSucceeded, AuthFailed, IpUp, NoKernelSupport, Hangup };
+struct PppdLine {
+    PppdEvent event = PppdEvent::None;
+    std::string value; // the interface's name for Interface
+};
+[[nodiscard]] PppdLine ClassifyPppdLine(std::string_view line);
+
+// The platform's error code for pppd's exit status (its documented codes);
+// `up` tells whether the link had come up.
+[[nodiscard]] uint32_t PppdExitError(int exitCode, bool up);
+[[nodiscard]] std::string PppdExitText(int exitCode);
+
+// The byte counters of a network interface from <netDir>/<name>/statistics.
+struct InterfaceCounters {
+    uint64_t rx = 0;
+    uint64_t tx = 0;
+};
+[[nodiscard]] std::optional<InterfaceCounters> ReadInterfaceCounters(const std::filesystem::path& netDir,
+                                                                     std::string_view name);
+
+// The platform's error code for a port that could not be opened (errno).
+[[nodiscard]] uint32_t PortOpenError(int error);
+
+} // namespace sp::ras

@@ -1,0 +1,635 @@
+#include "platform/rasman/SerialLink.h"
+
+#include "platform/base/IniFile.h"
+#include "platform/rasapi/ras.h"
+#include "platform/rasman/SerialDialogue.h"
+#include "platform/rasman/ServiceLog.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace sp::ras {
+
+namespace {
+
+using Clock = Link::Clock;
+using namespace std::chrono_literals;
+
+constexpr auto kPppdGrace = 3s;          // SIGTERM to SIGKILL
+constexpr size_t kReadBudget = 64 * 1024; // per round, so a flooding line cannot hold the service
+constexpr const char* kNetDir = "/sys/class/net";
+
+speed_t SpeedConstant(uint32_t bps)
+{
+    struct S {
+        uint32_t bps;
+        speed_t c;
+    };
+    static constexpr S kSpeeds[] = {
+        {300, B300},       {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+        {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
+        {460800, B460800}, {921600, B921600}, {1000000, B1000000}, {2000000, B2000000}, {4000000, B4000000}};
+    for (const S& s : kSpeeds) {
+        if (s.bps == bps)
+            return s.c;
+    }
+    return B0;
+}
+
+// A descriptor that closes itself.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& o) noexcept : fd_(o.Release()) {}
+    Fd& operator=(Fd&& o) noexcept
+    {
+        if (this != &o) {
+            Reset();
+            fd_ = o.Release();
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    [[nodiscard]] int Get() const { return fd_; }
+    [[nodiscard]] bool Valid() const { return fd_ >= 0; }
+    int Release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Moves a descriptor above the standard ones, so that placing the child's
+// descriptors can never overwrite one another.
+Fd High(int fd)
+{
+    if (fd < 0)
+        return Fd();
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    ::close(fd);
+    return Fd(high);
+}
+
+bool SameCommand(std::string_view line, std::string_view command)
+{
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+        line.remove_suffix(1);
+    return !command.empty() && EqualsNoCase(line, command);
+}
+
+class SerialLink : public Link {
+public:
+    SerialLink(SerialDriver& driver, const SerialModem& modem, const DialRequest& request)
+        : driver_(driver), m_(modem), req_(request), bps_(modem.speed)
+    {
+    }
+    ~SerialLink() override { Close(); }
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    Clock::time_point Advance(Clock::time_point now, LinkEvents& events) override
+    {
+        switch (phase_) {
+        case Phase::Open: OpenPort(now, events); break;
+        case Phase::Reset:
+        case Phase::Init:
+        case Phase::Dial: Converse(now, events); break;
+        case Phase::Ppp:
+        case Phase::Up: FollowPppd(now, events); break;
+        case Phase::Ended: break;
+        }
+        switch (phase_) {
+        case Phase::Open: return now;
+        case Phase::Reset:
+        case Phase::Init:
+        case Phase::Dial: return out_.empty() ? deadline_ : std::min(deadline_, now + 20ms);
+        case Phase::Ppp: return pppdEof_ ? std::min(deadline_, now + 20ms) : deadline_;
+        case Phase::Up: return pppdEof_ ? now + 20ms : Clock::time_point::max();
+        case Phase::Ended: break;
+        }
+        return Clock::time_point::max();
+    }
+
+    void Watch(std::vector<pollfd>& fds) const override
+    {
+        if ((phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) && tty_.Valid())
+            fds.push_back({tty_.Get(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0});
+        if ((phase_ == Phase::Ppp || phase_ == Phase::Up) && log_.Valid() && !pppdEof_)
+            fds.push_back({log_.Get(), POLLIN, 0});
+    }
+
+    void Drop(Clock::time_point now, LinkEvents& events) override
+    {
+        if (phase_ == Phase::Ended)
+            return;
+        Log("dropped by rasctl");
+        if (phase_ == Phase::Up) {
+            (void)Count(now);
+            Close();
+            events.Down(m_.dropError);
+            return;
+        }
+        Close();
+        events.Failed(state_, m_.dropError);
+    }
+
+    LinkCounters Count(Clock::time_point) override
+    {
+        if (phase_ == Phase::Up && !ifname_.empty()) {
+            if (const auto c = ReadInterfaceCounters(kNetDir, ifname_))
+                counters_ = {c->rx, c->tx};
+        }
+        return counters_;
+    }
+
+    uint32_t Bps() const override { return bps_; }
+
+private:
+    enum class Phase { Open, Reset, Init, Dial, Ppp, Up, Ended };
+
+    void Log(const std::string& text) const { ServiceLog(m_.name + " (" + m_.port + "): " + text); }
+
+    void Reach(LinkEvents& events, uint32_t state)
+    {
+        state_ = state;
+        events.Reached(state);
+    }
+
+    void Fail(LinkEvents& events, uint32_t error, const std::string& why)
+    {
+        Log(why + " (" + std::to_string(error) + ")");
+        Close();
+        events.Failed(state_, error);
+    }
+
+    // Hangs up: pppd told to end, DTR dropped, the port closed.
+    void Close()
+    {
+        if (pid_ > 0) {
+            driver_.End(pid_, m_.name, pppdEof_ ? -1 : log_.Release());
+            pid_ = -1;
+        }
+        log_.Reset();
+        if (tty_.Valid()) {
+            ::tcflush(tty_.Get(), TCIOFLUSH);
+            int dtr = TIOCM_DTR;
+            ::ioctl(tty_.Get(), TIOCMBIC, &dtr); // not every port has the line (a pty has none)
+            tty_.Reset();
+        }
+        phase_ = Phase::Ended;
+    }
+
+    void OpenPort(Clock::time_point now, LinkEvents& events)
+    {
+        Reach(events, RASCS_OpenPort);
+        const int fd = ::open(m_.port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            const int e = errno;
+            std::string why = "cannot open the port: " + std::string(std::strerror(e));
+            if (e == EACCES)
+                why += " (the user of the service needs to be in the port's group, usually dialout)";
+            Fail(events, PortOpenError(e), why);
+            return;
+        }
+        tty_ = Fd(fd);
+        // One dial per port: other programs that open it exclusively are kept out too.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            Fail(events, ERROR_PORT_NOT_AVAILABLE, "the port is in use by another program");
+            return;
+        }
+        termios t{};
+        if (::tcgetattr(fd, &t) != 0) {
+            Fail(events, ERROR_PORT_NOT_AVAILABLE, "not a serial port: " + std::string(std::strerror(errno)));
+            return;
+        }
+        ::ioctl(fd, TIOCEXCL);
+        ::cfmakeraw(&t);
+        t.c_cflag |= CREAD | CLOCAL | HUPCL;
+        if (m_.hardwareFlow)
+            t.c_cflag |= CRTSCTS;
+        else
+            t.c_cflag &= ~CRTSCTS;
+        speed_t speed = SpeedConstant(m_.speed);
+        if (speed == B0) {
+            Log("speed " + std::to_string(m_.speed) + " is not a standard one; 115200 is used");
+            speed = B115200;
+        }
+        ::cfsetispeed(&t, speed);
+        ::cfsetospeed(&t, speed);
+        // MIN 1: with no input a read gives EAGAIN, so 0 means the line hung up
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+            Fail(events, ERROR_PORT_NOT_AVAILABLE, "the port refuses its settings: " + std::string(std::strerror(errno)));
+            return;
+        }
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(fd, TIOCMBIS, &lines);
+        ::tcflush(fd, TCIOFLUSH); // what an earlier session left is not an answer
+        Reach(events, RASCS_PortOpened);
+        phase_ = Phase::Reset;
+        Send("ATZ", now + std::chrono::milliseconds(m_.answerTimeoutMs));
+    }
+
+    void Send(const std::string& command, Clock::time_point deadline)
+    {
+        sent_ = command;
+        out_ += command + "\r";
+        deadline_ = deadline;
+        WriteOut();
+    }
+
+    // Writes what the port takes now; the rest waits (hardware flow control).
+    bool WriteOut()
+    {
+        while (!out_.empty()) {
+            const ssize_t w = ::write(tty_.Get(), out_.data(), out_.size());
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return true;
+            if (w <= 0)
+                return false;
+            out_.erase(0, static_cast<size_t>(w));
+        }
+        return true;
+    }
+
+    // Reads what the port has; false when the line is gone.
+    bool ReadIn()
+    {
+        char buf[4096];
+        size_t taken = 0;
+        while (taken < kReadBudget) {
+            const ssize_t n = ::read(tty_.Get(), buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return true;
+            if (n <= 0)
+                return false;
+            lines_.Feed(std::string_view(buf, static_cast<size_t>(n)));
+            taken += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    void StartDial(Clock::time_point now, LinkEvents& events)
+    {
+        Reach(events, RASCS_ConnectDevice);
+        phase_ = Phase::Dial;
+        Log("dialling " + req_.phone);
+        Send("ATD" + req_.phone, now + std::chrono::milliseconds(m_.connectTimeoutMs));
+    }
+
+    void Converse(Clock::time_point now, LinkEvents& events)
+    {
+        if (!WriteOut() || !ReadIn()) {
+            Fail(events, ERROR_HARDWARE_FAILURE, "the line broke");
+            return;
+        }
+        while (phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) {
+            const std::optional<std::string> line = lines_.Next();
+            if (!line)
+                break;
+            if (SameCommand(*line, sent_))
+                continue; // the modem's echo
+            uint32_t bps = 0;
+            const ModemReply reply = ClassifyModemLine(*line, &bps);
+            if (reply == ModemReply::None || reply == ModemReply::Ring)
+                continue;
+            if (phase_ == Phase::Dial) {
+                if (reply == ModemReply::Connect) {
+                    if (bps > 0)
+                        bps_ = bps;
+                    Log("connected: " + *line);
+                    Reach(events, RASCS_DeviceConnected);
+                    Reach(events, RASCS_AllDevicesConnected);
+                    StartPppd(now, events);
+                    return;
+                }
+                if (reply == ModemReply::Ok)
+                    continue;
+                Fail(events, DialReplyError(reply), "the modem answered the dial with " + *line);
+                return;
+            }
+            if (reply != ModemReply::Ok) {
+                Fail(events, ERROR_FROM_DEVICE, "the modem answered " + sent_ + " with " + *line);
+                return;
+            }
+            if (phase_ == Phase::Reset) {
+                const std::string init = InitCommand(req_.userInit);
+                if (!init.empty()) {
+                    phase_ = Phase::Init;
+                    Send(init, now + std::chrono::milliseconds(m_.answerTimeoutMs));
+                    continue;
+                }
+            }
+            StartDial(now, events);
+        }
+        if ((phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) && now >= deadline_) {
+            if (phase_ == Phase::Dial)
+                Fail(events, ERROR_NO_ANSWER, "no answer to the dial within " + std::to_string(m_.connectTimeoutMs) + " ms");
+            else
+                Fail(events, ERROR_DEVICE_NOT_READY,
+                     "the modem did not answer " + sent_ + " within " + std::to_string(m_.answerTimeoutMs) + " ms");
+        }
+    }
+
+    std::vector<std::string> PppdArguments() const
+    {
+        std::vector<std::string> a = {m_.pppd, "nodetach", "logfd", "2", std::to_string(m_.speed),
+                                      m_.hardwareFlow ? "crtscts" : "nocrtscts",
+                                      "noipdefault", "ipcp-accept-local", "ipcp-accept-remote",
+                                      "lcp-echo-interval", "30", "lcp-echo-failure", "4"};
+        if (req_.defaultRoute)
+            a.push_back("defaultroute");
+        if (!req_.user.empty()) {
+            // the password goes through a pipe, never on the command line
+            a.insert(a.end(), {"user", req_.user, "plugin", "passwordfd.so", "passwordfd", "3"});
+        }
+        a.insert(a.end(), m_.pppdOptions.begin(), m_.pppdOptions.end());
+        return a;
+    }
+
+    void StartPppd(Clock::time_point now, LinkEvents& events)
+    {
+        int logPipe[2];
+        if (::pipe2(logPipe, O_CLOEXEC) != 0) {
+            Fail(events, ERROR_PPP_NO_PROTOCOLS_CONFIGURED, "pppd could not be started: no pipe");
+            return;
+        }
+        Fd logRead = High(logPipe[0]);
+        Fd logWrite = High(logPipe[1]);
+        Fd pwRead, pwWrite;
+        if (!req_.user.empty()) {
+            int pw[2];
+            if (::pipe2(pw, O_CLOEXEC) != 0) {
+                Fail(events, ERROR_PPP_NO_PROTOCOLS_CONFIGURED, "pppd could not be started: no pipe");
+                return;
+            }
+            pwRead = High(pw[0]);
+            pwWrite = High(pw[1]);
+        }
+        Fd tty(::fcntl(tty_.Get(), F_DUPFD_CLOEXEC, 10));
+        if (!logRead.Valid() || !logWrite.Valid() || !tty.Valid() || (!req_.user.empty() && (!pwRead.Valid() || !pwWrite.Valid()))) {
+            Fail(events, ERROR_PPP_NO_PROTOCOLS_CONFIGURED, "pppd could not be started: out of descriptors");
+            return;
+        }
+        // pppd runs the line as its standard input, in blocking mode.
+        ::fcntl(tty_.Get(), F_SETFL, ::fcntl(tty_.Get(), F_GETFL) & ~O_NONBLOCK);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, tty.Get(), 0);
+        posix_spawn_file_actions_adddup2(&actions, logWrite.Get(), 1);
+        posix_spawn_file_actions_adddup2(&actions, logWrite.Get(), 2);
+        if (pwRead.Valid())
+            posix_spawn_file_actions_adddup2(&actions, pwRead.Get(), 3);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGTERM);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGHUP);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        // its own session: a terminal's signals to the service do not reach it
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+
+        const std::vector<std::string> args = PppdArguments();
+        std::vector<char*> argv;
+        for (const std::string& s : args)
+            argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        const int rc = ::posix_spawn(&pid, m_.pppd.c_str(), &actions, &attr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0) {
+            Fail(events, ERROR_PPP_NO_PROTOCOLS_CONFIGURED,
+                 "pppd could not be started (" + m_.pppd + "): " + std::strerror(rc) + "; is the ppp package installed?");
+            return;
+        }
+        pid_ = pid;
+        logWrite.Reset();
+        pwRead.Reset();
+        if (pwWrite.Valid()) {
+            const std::string& pw = req_.password;
+            if (!pw.empty() && ::write(pwWrite.Get(), pw.data(), pw.size()) < 0)
+                Log("the password could not be handed to pppd");
+            pwWrite.Reset();
+        }
+        ::fcntl(logRead.Get(), F_SETFL, ::fcntl(logRead.Get(), F_GETFL) | O_NONBLOCK);
+        log_ = std::move(logRead);
+        pppdEof_ = false;
+        phase_ = Phase::Ppp;
+        deadline_ = now + std::chrono::milliseconds(m_.pppTimeoutMs);
+        Log("pppd started (pid " + std::to_string(pid) + ")");
+        Reach(events, RASCS_Authenticate);
+    }
+
+    void ReadPppd()
+    {
+        char buf[4096];
+        size_t taken = 0;
+        while (log_.Valid() && !pppdEof_ && taken < kReadBudget) {
+            const ssize_t n = ::read(log_.Get(), buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n <= 0) {
+                pppdEof_ = true;
+                return;
+            }
+            pppdLines_.Feed(std::string_view(buf, static_cast<size_t>(n)));
+            taken += static_cast<size_t>(n);
+        }
+    }
+
+    void Projected(LinkEvents& events)
+    {
+        if (!authenticated_) {
+            Reach(events, RASCS_AuthNotify);
+            Reach(events, RASCS_Authenticated);
+            authenticated_ = true;
+        }
+        Reach(events, RASCS_AuthProject);
+        Reach(events, RASCS_Projected);
+        state_ = RASCS_Connected;
+        phase_ = Phase::Up;
+        Log("the link is up" + (ifname_.empty() ? std::string() : " on " + ifname_));
+        events.Up();
+    }
+
+    void FollowPppd(Clock::time_point now, LinkEvents& events)
+    {
+        ReadPppd();
+        while (const std::optional<std::string> line = pppdLines_.Next()) {
+            Log("pppd: " + *line);
+            const PppdLine l = ClassifyPppdLine(*line);
+            if (l.event == PppdEvent::Interface)
+                ifname_ = l.value;
+            else if (l.event == PppdEvent::NoKernelSupport)
+                noKernel_ = true;
+            else if (l.event == PppdEvent::AuthSucceeded && phase_ == Phase::Ppp && !authenticated_) {
+                Reach(events, RASCS_AuthNotify);
+                Reach(events, RASCS_Authenticated);
+                authenticated_ = true;
+            } else if (l.event == PppdEvent::IpUp && phase_ == Phase::Ppp) {
+                Projected(events);
+            }
+        }
+        int status = 0;
+        const pid_t r = pid_ > 0 ? ::waitpid(pid_, &status, WNOHANG) : 0;
+        if (r == pid_ && pid_ > 0) {
+            pid_ = -1;
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            const bool wasUp = phase_ == Phase::Up;
+            std::string why = "pppd: " + PppdExitText(code);
+            if (noKernel_ && code != 4)
+                why += "; this kernel has no ppp support";
+            if (wasUp) {
+                (void)Count(now);
+                Log(why + " (link down)");
+                Close();
+                events.Down(PppdExitError(code, true));
+            } else {
+                Fail(events, noKernel_ ? ERROR_PPP_NO_PROTOCOLS_CONFIGURED : PppdExitError(code, false), why);
+            }
+            return;
+        }
+        if (phase_ == Phase::Ppp && now >= deadline_)
+            Fail(events, ERROR_PPP_TIMEOUT, "pppd did not bring the link up within " + std::to_string(m_.pppTimeoutMs) + " ms");
+    }
+
+    SerialDriver& driver_;
+    SerialModem m_;
+    DialRequest req_;
+    Phase phase_ = Phase::Open;
+    uint32_t state_ = RASCS_OpenPort;
+    uint32_t bps_;
+    Fd tty_;
+    LineSplitter lines_;
+    std::string out_;  // the command not yet taken by the port
+    std::string sent_; // the command last sent, to know its echo
+    Clock::time_point deadline_{};
+    pid_t pid_ = -1;
+    Fd log_;
+    bool pppdEof_ = false;
+    LineSplitter pppdLines_;
+    std::string ifname_;
+    bool authenticated_ = false;
+    bool noKernel_ = false;
+    LinkCounters counters_;
+};
+
+} // namespace
+
+SerialDriver::~SerialDriver()
+{
+    for (const Child& c : ending_) {
+        if (c.log >= 0)
+            ::close(c.log);
+        ::kill(c.pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+std::unique_ptr<Link> SerialDriver::Dial(const DialRequest& request, Link::Clock::time_point)
+{
+    const SerialModem* m = net_.SerialFor(request.device);
+    if (m == nullptr)
+        return nullptr;
+    return std::make_unique<SerialLink>(*this, *m, request);
+}
+
+void SerialDriver::End(pid_t pid, const std::string& device, int log)
+{
+    ::kill(pid, SIGTERM);
+    ending_.push_back({pid, Clock::now() + kPppdGrace, false, device, log, std::make_shared<LineSplitter>()});
+}
+
+void SerialDriver::Drain(Child& c)
+{
+    char buf[4096];
+    size_t taken = 0;
+    while (c.log >= 0 && taken < kReadBudget) {
+        const ssize_t n = ::read(c.log, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0) {
+            ::close(c.log);
+            c.log = -1;
+            break;
+        }
+        c.lines->Feed(std::string_view(buf, static_cast<size_t>(n)));
+        taken += static_cast<size_t>(n);
+    }
+    while (const std::optional<std::string> line = c.lines->Next())
+        ServiceLog(c.device + ": pppd: " + *line);
+}
+
+Link::Clock::time_point SerialDriver::Advance(Link::Clock::time_point now)
+{
+    auto next = Clock::time_point::max();
+    for (auto it = ending_.begin(); it != ending_.end();) {
+        Drain(*it);
+        int status = 0;
+        const pid_t r = ::waitpid(it->pid, &status, WNOHANG);
+        if (r == it->pid || (r < 0 && errno == ECHILD)) {
+            Drain(*it);
+            if (it->log >= 0)
+                ::close(it->log);
+            if (r == it->pid) {
+                const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                ServiceLog(it->device + ": pppd (pid " + std::to_string(it->pid) + ") ended after the hang-up: "
+                           + (it->killed ? std::string("killed") : PppdExitText(code)));
+            }
+            it = ending_.erase(it);
+            continue;
+        }
+        if (!it->killed && now >= it->killAt) {
+            ::kill(it->pid, SIGKILL);
+            it->killed = true;
+        }
+        next = std::min(next, it->killed ? now + 20ms : std::min(it->killAt, now + 50ms));
+        ++it;
+    }
+    return next;
+}
+
+} // namespace sp::ras

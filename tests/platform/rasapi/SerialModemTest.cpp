@@ -1,0 +1,477 @@
+// A real modem on a serial port: the line reader and the answer tables, then
+// dials through the client library and the real daemon to a simulated AT
+// modem on a pseudo-terminal, with the real pppd where this kernel lets it
+// run and a stand-in that speaks pppd's log where it does not.
+#include "DialRecorder.h"
+#include "FakeModem.h"
+#include "ServiceFixture.h"
+
+#include "platform/rasman/RasCtl.h"
+#include "platform/rasman/SerialDialogue.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace sp::ras;
+namespace fs = std::filesystem;
+using Reports = std::vector<std::pair<DWORD, DWORD>>;
+
+// ------------------------------------------------------------------ the line reader and the tables
+
+TEST(SerialDialogue, LinesAreSplitOnEitherEndAndBoundedWhenTheyNeverEnd)
+{
+    LineSplitter s;
+    s.Feed(std::string_view("ATZ\r\r\nOK\r\n\0\0NO CAR", 21));
+    EXPECT_EQ(s.Next(), "ATZ");
+    EXPECT_EQ(s.Next(), "OK");
+    EXPECT_EQ(s.Next(), std::nullopt);
+    s.Feed("RIER\r\n");
+    EXPECT_EQ(s.Next(), "NO CARRIER");
+
+    // A line past the bound is dropped whole; the one after it is read.
+    s.Feed(std::string(100000, 'A'));
+    EXPECT_LE(s.Pending(), LineSplitter::kMaxLine);
+    s.Feed(std::string(100000, 'A') + "\r\nBUSY\r\n");
+    EXPECT_EQ(s.Next(), "BUSY");
+    EXPECT_EQ(s.Next(), std::nullopt);
+}
+
+TEST(SerialDialogue, ResultCodesVerboseAndNumericWithTheirErrors)
+{
+    uint32_t bps = 0;
+    EXPECT_EQ(ClassifyModemLine("CONNECT 236800", &bps), ModemReply::Connect);
+    EXPECT_EQ(bps, 236800u);
+    EXPECT_EQ(ClassifyModemLine(" ok "), ModemReply::Ok);
+    EXPECT_EQ(ClassifyModemLine("+CME ERROR: 30"), ModemReply::Error);
+    EXPECT_EQ(ClassifyModemLine("3"), ModemReply::NoCarrier);
+    EXPECT_EQ(ClassifyModemLine("NO DIAL TONE"), ModemReply::NoDialtone);
+    // echoes, information and junk are not answers
+    for (const char* line : {"ATD*99#", "+CGDCONT: 1,\"IP\",\"internet\"", "CONNECTED?", "\xff\xfe", "OKAY"})
+        EXPECT_EQ(ClassifyModemLine(line), ModemReply::None) << line;
+
+    EXPECT_EQ(DialReplyError(ModemReply::NoCarrier), 679u);
+    EXPECT_EQ(DialReplyError(ModemReply::Busy), 676u);
+    EXPECT_EQ(DialReplyError(ModemReply::NoDialtone), 680u);
+    EXPECT_EQ(DialReplyError(ModemReply::NoAnswer), 678u);
+    EXPECT_EQ(DialReplyError(ModemReply::Error), 651u);
+
+    EXPECT_EQ(InitCommand("  "), "");
+    EXPECT_EQ(InitCommand("+CGDCONT=1,\"IP\",\"internet\""), "AT+CGDCONT=1,\"IP\",\"internet\"");
+    EXPECT_EQ(InitCommand("at+cgdcont=1"), "at+cgdcont=1");
+}
+
+TEST(SerialDialogue, PppdLogAndExitStatus)
+{
+    EXPECT_EQ(ClassifyPppdLine("Using interface ppp0").value, "ppp0");
+    // a name that could point elsewhere in sysfs is not taken
+    EXPECT_EQ(ClassifyPppdLine("Using interface ../../etc").event, PppdEvent::None);
+    EXPECT_EQ(ClassifyPppdLine("CHAP authentication succeeded").event, PppdEvent::AuthSucceeded);
+    EXPECT_EQ(ClassifyPppdLine("PAP authentication failed").event, PppdEvent::AuthFailed);
+    EXPECT_EQ(ClassifyPppdLine("local  IP address 10.64.64.64").event, PppdEvent::IpUp);
+    EXPECT_EQ(ClassifyPppdLine("Couldn't open the /dev/ppp device: No such file or directory").event,
+              PppdEvent::NoKernelSupport);
+
+    EXPECT_EQ(PppdExitError(4, false), 720u);
+    EXPECT_EQ(PppdExitError(19, false), 691u);
+    EXPECT_EQ(PppdExitError(10, false), 734u);
+    EXPECT_EQ(PppdExitError(15, false), 718u);
+    EXPECT_EQ(PppdExitError(16, true), 629u);
+    EXPECT_NE(PppdExitText(4).find("no ppp support"), std::string::npos);
+}
+
+TEST(SerialDialogue, InterfaceCountersFromTheStatisticsFolder)
+{
+    char tmpl[] = "/tmp/netdir-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    fs::create_directories(dir / "ppp0" / "statistics");
+    std::ofstream(dir / "ppp0" / "statistics" / "rx_bytes") << "123456789012\n";
+    std::ofstream(dir / "ppp0" / "statistics" / "tx_bytes") << "42\n";
+    const auto c = ReadInterfaceCounters(dir, "ppp0");
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->rx, 123456789012u);
+    EXPECT_EQ(c->tx, 42u);
+    EXPECT_FALSE(ReadInterfaceCounters(dir, "ppp1").has_value());
+    EXPECT_FALSE(ReadInterfaceCounters(dir, "../ppp0").has_value());
+    fs::remove_all(dir);
+}
+
+// ------------------------------------------------------------------ dials through the service
+
+constexpr const char* kPhone = "Real Phone";
+
+bool ProcessHasParent(int parent)
+{
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(e.path() / "stat");
+        std::string line;
+        if (!std::getline(in, line))
+            continue;
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        int ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent)
+            return true;
+    }
+    return false;
+}
+
+class SerialModemTest : public ServiceFixture {
+protected:
+    std::string Ctl(std::vector<std::string> args, int expect = 0)
+    {
+        std::ostringstream out, err;
+        EXPECT_EQ(RasCtl(args, out, err), expect) << err.str();
+        return out.str();
+    }
+
+    // The modem written into network.ini as rasctl writes it, with short
+    // time-outs, registered by the service, with an entry and an APN.
+    void Install(const std::string& port, const std::string& pppd = "")
+    {
+        Ctl({"add-modem", kPhone, port});
+        SetNetwork(kPhone, "AnswerTimeoutMs", "400");
+        SetNetwork(kPhone, "ConnectTimeoutMs", "600");
+        SetNetwork(kPhone, "PppTimeoutMs", "3000");
+        if (!pppd.empty())
+            SetNetwork(kPhone, "Pppd", pppd);
+        Reload();
+        ASSERT_NE(Ctl({"devices"}).find(std::string("modem\t") + kPhone + "\tserial " + port + " 115200"),
+                  std::string::npos);
+        ASSERT_EQ(MakeEntry("Zentora", kPhone, "*99#"), SUCCESS);
+        SetModemInit(kPhone, "AT+CGDCONT=1,\"IP\",\"internet\"");
+    }
+
+    DWORD Dial(HRASCONN& h, const std::string& user = "vexul", const std::string& password = "vexul")
+    {
+        RASDIALPARAMSA p{};
+        p.dwSize = 1060;
+        std::strcpy(p.szEntryName, "Zentora");
+        std::strcpy(p.szUserName, user.c_str());
+        std::strcpy(p.szPassword, password.c_str());
+        h = 0;
+        return RAS(RasDialA)(nullptr, nullptr, &p, 0, reinterpret_cast<LPVOID>(&DialRecorder::Notify), &h);
+    }
+
+    RASCONNSTATUSA Status(HRASCONN h)
+    {
+        RASCONNSTATUSA s{};
+        s.dwSize = 288;
+        EXPECT_EQ(RAS(RasGetConnectStatusA)(h, &s), SUCCESS);
+        return s;
+    }
+
+    std::string ServiceLogText() const
+    {
+        std::ifstream in(root_ / "run" / "rasman.log");
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    // A stand-in for pppd where the kernel has no ppp: a script that logs as
+    // pppd logs, keeps what it was given, and ends as pppd ends.
+    fs::path FakePppd(const std::string& body)
+    {
+        const fs::path dir = root_ / "fake-pppd";
+        fs::create_directories(dir);
+        const fs::path script = dir / "pppd";
+        std::ofstream(script) << "#!/bin/sh\n"
+                              << "d=$(dirname \"$0\")\n"
+                              << "printf '%s\\n' \"$@\" > \"$d/args\"\n"
+                              << "if [ -e /proc/self/fd/3 ]; then cat <&3 > \"$d/password\"; fi\n"
+                              << body;
+        fs::permissions(script, fs::perms::owner_all);
+        return script;
+    }
+
+    static std::string Read(const fs::path& p)
+    {
+        std::ifstream in(p);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    // The service's children have all gone (pppd and what it ran).
+    bool NoChildLeft()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!ProcessHasParent(DaemonPid()))
+                return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+};
+
+TEST_F(SerialModemTest, TheModemIsProgrammedAndDialledThenPppdRunsTheLine)
+{
+    FakeModem modem;
+    Install(modem.Port());
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(rec.WaitFinal(10s));
+    const Reports r = rec.Reports();
+    ASSERT_GE(r.size(), 6u);
+    const Reports before = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}};
+    EXPECT_EQ(Reports(r.begin(), r.begin() + 6), before);
+
+    const std::vector<std::string> commands = modem.Commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands[0], "ATZ");
+    EXPECT_EQ(commands[1], "AT+CGDCONT=1,\"IP\",\"internet\"");
+    EXPECT_EQ(commands[2], "ATD*99#");
+
+    const std::string log = ServiceLogText();
+    if (!fs::exists("/dev/ppp")) {
+        // This kernel has no ppp: the dial fails with a clear code and says why.
+        EXPECT_EQ(r.back(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(720))) << log;
+        EXPECT_NE(log.find("no ppp support"), std::string::npos) << log;
+    } else {
+        // pppd talks to a modem that discards its frames: it gives up in time.
+        EXPECT_NE(r.back().second, 0u) << log;
+    }
+    EXPECT_TRUE(NoChildLeft());
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+
+    // The port is free again for the next dial.
+    DialRecorder again;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(again.WaitFinal(10s));
+    EXPECT_GE(again.Reports().size(), 6u);
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+}
+
+TEST_F(SerialModemTest, EachRefusalOfTheDialGivesItsOwnCode)
+{
+    const std::pair<const char*, DWORD> cases[] = {
+        {"NO CARRIER", 679}, {"BUSY", 676}, {"NO DIALTONE", 680}, {"ERROR", 651}, {"NO ANSWER", 678}};
+    for (const auto& [answer, code] : cases) {
+        FakeModem::Behaviour b;
+        b.dialAnswer = answer;
+        FakeModem modem(b);
+        Install(modem.Port());
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s)) << answer;
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), code)) << answer;
+        EXPECT_EQ(Status(h).dwError, code) << answer;
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    EXPECT_TRUE(NoChildLeft());
+}
+
+TEST_F(SerialModemTest, AModemThatRefusesItsInitOrNeverAnswersFailsInTime)
+{
+    {
+        FakeModem::Behaviour b;
+        b.initAnswer = "ERROR";
+        FakeModem modem(b);
+        Install(modem.Port());
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_PortOpened), DWORD(651)));
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    for (const FakeModem::Mode mode : {FakeModem::Mode::Silent, FakeModem::Mode::EndlessLine}) {
+        FakeModem::Behaviour b;
+        b.mode = mode;
+        FakeModem modem(b);
+        Install(modem.Port());
+        DialRecorder rec;
+        HRASCONN h = 0;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(Dial(h), SUCCESS);
+        // Meanwhile the service answers everyone else at once.
+        for (int i = 0; i < 5; ++i) {
+            const auto t = std::chrono::steady_clock::now();
+            DWORD cb = 0, count = 0;
+            EXPECT_EQ(RAS(RasEnumDevicesA)(nullptr, &cb, &count), ERROR_BUFFER_TOO_SMALL);
+            EXPECT_LT(std::chrono::steady_clock::now() - t, 200ms);
+        }
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_PortOpened), DWORD(666)));
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+}
+
+TEST_F(SerialModemTest, JunkAndEchoOnTheLineDoNotConfuseTheDialogue)
+{
+    for (const bool echo : {true, false}) {
+        FakeModem::Behaviour b;
+        b.mode = FakeModem::Mode::JunkThenNormal;
+        b.echo = echo;
+        b.dialAnswer = "BUSY";
+        FakeModem modem(b);
+        Install(modem.Port());
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676))) << echo;
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+}
+
+TEST_F(SerialModemTest, ALineThatBreaksAMissingPortAndABusyPort)
+{
+    {
+        FakeModem::Behaviour b;
+        b.mode = FakeModem::Mode::BreakOnDial;
+        FakeModem modem(b);
+        Install(modem.Port());
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(630)));
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    {
+        Install("/dev/ttyNoSuchPort7");
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(615)));
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    {
+        FakeModem modem;
+        Install(modem.Port());
+        // another program holds the port
+        const int other = ::open(modem.Port().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(::flock(other, LOCK_EX), 0);
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(633)));
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+        ::close(other);
+    }
+    EXPECT_NE(ServiceLogText().find("cannot open the port"), std::string::npos);
+}
+
+TEST_F(SerialModemTest, PppdNotInstalledFailsClearlyAndLeavesNothingRunning)
+{
+    FakeModem modem;
+    Install(modem.Port(), "/nonexistent/pppd");
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(rec.WaitFinal(5s));
+    EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_DeviceConnected + 1), DWORD(720)));
+    EXPECT_NE(ServiceLogText().find("pppd could not be started"), std::string::npos);
+    EXPECT_TRUE(NoChildLeft());
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+}
+
+TEST_F(SerialModemTest, ALinkUpThroughPppdIsConnectedCountedAndHungUp)
+{
+    FakeModem modem;
+    const fs::path pppd = FakePppd("echo 'Using interface ppp9'\n"
+                                   "echo 'Connect: ppp9 <--> /dev/pts/0'\n"
+                                   "echo 'PAP authentication succeeded'\n"
+                                   "echo 'local  IP address 10.64.64.64'\n"
+                                   "trap 'echo \"Terminating on signal 15\"; exit 5' TERM\n"
+                                   "while :; do sleep 0.05; done\n");
+    Install(modem.Port(), pppd.string());
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h, "vexul", "s3cret pass"), SUCCESS);
+    ASSERT_TRUE(rec.WaitFinal(10s)) << ServiceLogText();
+    const Reports connected = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0},
+                               {6, 0}, {14, 0}, {10, 0}, {18, 0}, {8192, 0}};
+    EXPECT_EQ(rec.Reports(), connected) << ServiceLogText();
+    EXPECT_EQ(Status(h).rasconnstate, RASCS_Connected);
+    RAS_STATS st{};
+    st.dwSize = 60;
+    EXPECT_EQ(RAS(RasGetConnectionStatistics)(h, &st), SUCCESS);
+    EXPECT_EQ(st.dwBps, 236800u); // the speed CONNECT named
+
+    // What pppd was given: the line on its standard input, the entry's user,
+    // the password through a pipe and never on its command line, the
+    // default route because the entry asks for it.
+    const std::string args = Read(pppd.parent_path() / "args");
+    EXPECT_NE(args.find("nodetach\n"), std::string::npos) << args;
+    EXPECT_NE(args.find("user\nvexul\n"), std::string::npos) << args;
+    EXPECT_NE(args.find("defaultroute\n"), std::string::npos) << args;
+    EXPECT_EQ(args.find("s3cret"), std::string::npos) << args;
+    EXPECT_EQ(Read(pppd.parent_path() / "password"), "s3cret pass");
+
+    // A hang-up ends pppd and frees the line.
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    EXPECT_TRUE(NoChildLeft());
+    EXPECT_NE(ServiceLogText().find("ended after the hang-up: ended by a signal"), std::string::npos) << ServiceLogText();
+}
+
+TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
+{
+    FakeModem modem;
+    const fs::path pppd = FakePppd("echo 'PAP authentication failed'\nexit 19\n");
+    Install(modem.Port(), pppd.string());
+    {
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(691)));
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    // A link that was up and ends on its own (the modem hung up) is lost
+    // with the link's error; rasctl drop does the same to a live one.
+    FakePppd("echo 'local  IP address 10.64.64.64'\nsleep 0.5\necho 'Modem hangup'\nexit 16\n");
+    {
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_Connected), DWORD(0)));
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (Status(h).rasconnstate != RASCS_Disconnected && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(Status(h).rasconnstate, RASCS_Disconnected);
+        EXPECT_EQ(Status(h).dwError, 629u);
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    FakePppd("echo 'local  IP address 10.64.64.64'\nwhile :; do sleep 0.05; done\n");
+    {
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s));
+        Ctl({"drop", std::to_string(h)});
+        EXPECT_EQ(Status(h).rasconnstate, RASCS_Disconnected);
+        EXPECT_EQ(Status(h).dwError, 629u);
+        EXPECT_TRUE(NoChildLeft());
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+}
+
+} // namespace
