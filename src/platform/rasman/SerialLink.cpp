@@ -511,9 +511,10 @@ private:
         }
         int status = 0;
         const pid_t r = pid_ > 0 ? ::waitpid(pid_, &status, WNOHANG) : 0;
-        if (r == pid_ && pid_ > 0) {
+        if (pid_ > 0 && (r == pid_ || (r < 0 && errno == ECHILD))) {
             pid_ = -1;
-            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            // ECHILD: reaped by someone else, so its status is unknown
+            const int code = r < 0 ? 1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             const bool wasUp = phase_ == Phase::Up;
             std::string why = "pppd: " + PppdExitText(code);
             if (noKernel_ && code != 4)

@@ -278,6 +278,9 @@ int Loop::Run()
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    // pppd's exit status tells why a link ended: its end must not be reaped
+    // away by an ignored SIGCHLD inherited from whoever started the service.
+    ::signal(SIGCHLD, SIG_DFL);
 
     // After boot the service takes a while: requests that arrive meanwhile
     // wait (their callers are kept informed) and are answered once it is up.
