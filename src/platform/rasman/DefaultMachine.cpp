@@ -87,7 +87,7 @@ bool RegisterModem(TRegistry& reg, const MachineVersion& v, const std::string& n
     const std::string base = v.nt ? kNtModemClassKey : k9xModemEnumKey;
     std::string sub;
     for (int i = 0; i < 10000 && sub.empty(); ++i) {
-        char buf[8];
+        char buf[16];
         std::snprintf(buf, sizeof buf, "%04d", i);
         if (!reg.KeyExists(base + "\\" + buf))
             sub = buf;
