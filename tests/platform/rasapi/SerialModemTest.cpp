@@ -144,7 +144,7 @@ protected:
 
     // The modem written into network.ini as rasctl writes it, with short
     // time-outs, registered by the service, with an entry and an APN.
-    void Install(const std::string& port, const std::string& pppd = "")
+    void Install(const std::string& port, const std::string& pppd = "", DWORD entrySize = 2884)
     {
         Ctl({"add-modem", kPhone, port});
         SetNetwork(kPhone, "AnswerTimeoutMs", "400");
@@ -155,19 +155,31 @@ protected:
         Reload();
         ASSERT_NE(Ctl({"devices"}).find(std::string("modem\t") + kPhone + "\tserial " + port + " 115200"),
                   std::string::npos);
-        ASSERT_EQ(MakeEntry("Zentora", kPhone, "*99#"), SUCCESS);
+        ASSERT_EQ(MakeEntry("Zentora", kPhone, "*99#", entrySize), SUCCESS);
         SetModemInit(kPhone, "AT+CGDCONT=1,\"IP\",\"internet\"");
     }
 
     DWORD Dial(HRASCONN& h, const std::string& user = "vexul", const std::string& password = "vexul")
     {
         RASDIALPARAMSA p{};
-        p.dwSize = 1060;
+        p.dwSize = dialSize_;
         std::strcpy(p.szEntryName, "Zentora");
         std::strcpy(p.szUserName, user.c_str());
         std::strcpy(p.szPassword, password.c_str());
         h = 0;
         return RAS(RasDialA)(nullptr, nullptr, &p, 0, reinterpret_cast<LPVOID>(&DialRecorder::Notify), &h);
+    }
+
+    // Dials, waits for the dial's last report and hangs up: that report.
+    std::pair<DWORD, DWORD> DialToEnd()
+    {
+        DialRecorder rec;
+        HRASCONN h = 0;
+        EXPECT_EQ(Dial(h), SUCCESS);
+        EXPECT_TRUE(rec.WaitFinal(5s)) << ServiceLogText();
+        const Reports r = rec.Reports();
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+        return r.empty() ? std::make_pair(~DWORD(0), ~DWORD(0)) : r.back();
     }
 
     RASCONNSTATUSA Status(HRASCONN h)
@@ -177,6 +189,8 @@ protected:
         EXPECT_EQ(RAS(RasGetConnectStatusA)(h, &s), SUCCESS);
         return s;
     }
+
+    DWORD dialSize_ = 1060;
 
     std::string ServiceLogText() const
     {
@@ -289,12 +303,7 @@ TEST_F(SerialModemTest, AModemThatRefusesItsInitOrNeverAnswersFailsInTime)
         b.initAnswer = "ERROR";
         FakeModem modem(b);
         Install(modem.Port());
-        DialRecorder rec;
-        HRASCONN h = 0;
-        ASSERT_EQ(Dial(h), SUCCESS);
-        ASSERT_TRUE(rec.WaitFinal(5s));
-        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_PortOpened), DWORD(651)));
-        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+        EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_PortOpened), DWORD(651)));
     }
     for (const FakeModem::Mode mode : {FakeModem::Mode::Silent, FakeModem::Mode::EndlessLine}) {
         FakeModem::Behaviour b;
@@ -319,6 +328,39 @@ TEST_F(SerialModemTest, AModemThatRefusesItsInitOrNeverAnswersFailsInTime)
     }
 }
 
+TEST_F(SerialModemTest, AHangUpMidDialFreesThePortAtOnce)
+{
+    FakeModem::Behaviour b;
+    b.mode = FakeModem::Mode::Silent;
+    FakeModem modem(b);
+    Install(modem.Port());
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(modem.WaitCommand("ATZ", 2s));
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (modem.Hangups() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(modem.Hangups(), 1);
+    // the next dial gets the port (and its own time-out)
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_PortOpened), DWORD(666)));
+}
+
+TEST_F(SerialModemTest, TheModemIsRegisteredInTheLayoutOfTheEmulatedFamily)
+{
+    SetVersion(4, 10, false); // the 9x family: Enum key plus driver key
+    dialSize_ = 1052;
+    FakeModem::Behaviour b;
+    b.dialAnswer = "BUSY";
+    FakeModem modem(b);
+    Install(modem.Port(), "", 1768);
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676)));
+    const std::vector<std::string> commands = modem.Commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[1], "AT+CGDCONT=1,\"IP\",\"internet\"");
+}
+
 TEST_F(SerialModemTest, JunkAndEchoOnTheLineDoNotConfuseTheDialogue)
 {
     for (const bool echo : {true, false}) {
@@ -328,12 +370,7 @@ TEST_F(SerialModemTest, JunkAndEchoOnTheLineDoNotConfuseTheDialogue)
         b.dialAnswer = "BUSY";
         FakeModem modem(b);
         Install(modem.Port());
-        DialRecorder rec;
-        HRASCONN h = 0;
-        ASSERT_EQ(Dial(h), SUCCESS);
-        ASSERT_TRUE(rec.WaitFinal(5s));
-        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676))) << echo;
-        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+        EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676))) << echo;
     }
 }
 
@@ -344,22 +381,10 @@ TEST_F(SerialModemTest, ALineThatBreaksAMissingPortAndABusyPort)
         b.mode = FakeModem::Mode::BreakOnDial;
         FakeModem modem(b);
         Install(modem.Port());
-        DialRecorder rec;
-        HRASCONN h = 0;
-        ASSERT_EQ(Dial(h), SUCCESS);
-        ASSERT_TRUE(rec.WaitFinal(5s));
-        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(630)));
-        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+        EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(630)));
     }
-    {
-        Install("/dev/ttyNoSuchPort7");
-        DialRecorder rec;
-        HRASCONN h = 0;
-        ASSERT_EQ(Dial(h), SUCCESS);
-        ASSERT_TRUE(rec.WaitFinal(5s));
-        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(615)));
-        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
-    }
+    Install("/dev/ttyNoSuchPort7");
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(615)));
     {
         FakeModem modem;
         Install(modem.Port());
@@ -367,12 +392,7 @@ TEST_F(SerialModemTest, ALineThatBreaksAMissingPortAndABusyPort)
         const int other = ::open(modem.Port().c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(other, 0);
         ASSERT_EQ(::flock(other, LOCK_EX), 0);
-        DialRecorder rec;
-        HRASCONN h = 0;
-        ASSERT_EQ(Dial(h), SUCCESS);
-        ASSERT_TRUE(rec.WaitFinal(5s));
-        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(633)));
-        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+        EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(633)));
         ::close(other);
     }
     EXPECT_NE(ServiceLogText().find("cannot open the port"), std::string::npos);
@@ -382,14 +402,9 @@ TEST_F(SerialModemTest, PppdNotInstalledFailsClearlyAndLeavesNothingRunning)
 {
     FakeModem modem;
     Install(modem.Port(), "/nonexistent/pppd");
-    DialRecorder rec;
-    HRASCONN h = 0;
-    ASSERT_EQ(Dial(h), SUCCESS);
-    ASSERT_TRUE(rec.WaitFinal(5s));
-    EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_DeviceConnected + 1), DWORD(720)));
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_AllDevicesConnected), DWORD(720)));
     EXPECT_NE(ServiceLogText().find("pppd could not be started"), std::string::npos);
     EXPECT_TRUE(NoChildLeft());
-    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
 }
 
 TEST_F(SerialModemTest, ALinkUpThroughPppdIsConnectedCountedAndHungUp)
@@ -436,14 +451,7 @@ TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
     FakeModem modem;
     const fs::path pppd = FakePppd("echo 'PAP authentication failed'\nexit 19\n");
     Install(modem.Port(), pppd.string());
-    {
-        DialRecorder rec;
-        HRASCONN h = 0;
-        ASSERT_EQ(Dial(h), SUCCESS);
-        ASSERT_TRUE(rec.WaitFinal(5s));
-        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(691)));
-        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
-    }
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(691)));
     // A link that was up and ends on its own (the modem hung up) is lost
     // with the link's error; rasctl drop does the same to a live one.
     FakePppd("echo 'local  IP address 10.64.64.64'\nsleep 0.5\necho 'Modem hangup'\nexit 16\n");
