@@ -122,6 +122,8 @@ bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error) {
     if (upper.size() < 2 || upper.compare(upper.size() - 2, 2, "OK") != 0) {
         size_t blank = status.find(' ');
         error = blank == std::string::npos ? status : status.substr(blank + 1);
+        if (error.find_first_not_of(" \t") == std::string::npos)
+            error = kBadStatusText;
         return false;
     }
 

@@ -26,6 +26,8 @@ inline constexpr std::string_view kBodyTooLongText = "Response body longer than 
 inline constexpr std::string_view kDeadlineText = "Response not complete within 60 seconds";
 // HTTP/1.0 has no chunked bodies; read as text their chunk sizes would be data.
 inline constexpr std::string_view kChunkedText = "Chunked response body (not HTTP/1.0)";
+// A refusal whose status line names no reason still needs words for the user.
+inline constexpr std::string_view kBadStatusText = "Malformed response status line";
 
 // The wait used by ReadResponse; tests shorten it (ms <= 0 restores the default).
 void SetFetchTimeoutForTests(int ms);

@@ -177,7 +177,7 @@ TEST(StatusLine, OnlyTheReasonPhraseDecides) {
         {"HTTP/1.0 404 Not Found", false, "404 Not Found"},
         {"garbage", false, "garbage"},
         {"K", false, "K"},
-        {"", false, ""},
+        {"", false, "Malformed response status line"}, // was an empty error text
     };
     for (const auto& c : cases) {
         auto server = Answering(c.status + "\r\nContent-Length: 4\r\n\r\nbody");
@@ -322,6 +322,18 @@ TEST(Limits, TheWholeAnswerHasADeadline) {
         EXPECT_FALSE(r.ok) << inBody;
         EXPECT_EQ(r.error, "Response not complete within 60 seconds") << inBody;
     }
+}
+
+TEST(Status, ARefusalWithoutAReasonStillSaysWhatWentWrong) {
+    // Before, these failed with an empty error text.
+    for (const std::string& status : {std::string("HTTP/1.0 \r\n"), std::string("HTTP/1.0  \t\r\n")}) {
+        auto server = Answering(status + "\r\ninternet\n");
+        auto r = Fetch(server);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "Malformed response status line");
+    }
+    auto server = Answering("HTTP/1.0 404 Not Found\r\n\r\n");
+    EXPECT_EQ(Fetch(server).error, "404 Not Found");
 }
 
 TEST(Body, AChunkedAnswerIsAProtocolError) {
