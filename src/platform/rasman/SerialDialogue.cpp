@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 
 namespace sp::ras {
@@ -111,12 +112,23 @@ uint32_t DialReplyError(ModemReply reply)
 
 std::string InitCommand(std::string_view userInit)
 {
-    const std::string_view init = Trim(userInit);
+    const auto control = std::find_if(userInit.begin(), userInit.end(),
+                                      [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    const std::string_view init = Trim(userInit.substr(0, static_cast<size_t>(control - userInit.begin())));
     if (init.empty())
         return {};
     if (Upper(init.substr(0, 2)) == "AT")
         return std::string(init);
     return "AT" + std::string(init);
+}
+
+bool DialableNumber(std::string_view number)
+{
+    if (Trim(number).empty())
+        return false;
+    return std::all_of(number.begin(), number.end(), [](unsigned char c) {
+        return std::isdigit(c) || std::strchr("*#+,;!@WwPpTt -()", c) != nullptr;
+    });
 }
 
 PppdLine ClassifyPppdLine(std::string_view raw)

@@ -40,8 +40,14 @@ enum class ModemReply { None, Ok, Connect, Ring, NoCarrier, Error, NoDialtone, B
 [[nodiscard]] uint32_t DialReplyError(ModemReply reply);
 
 // The command that programs the modem from its init string: sent as it is
-// when it starts with AT, else with AT in front; empty when there is nothing.
+// when it starts with AT, else with AT in front, up to its first control
+// character (one command line only); empty when there is nothing.
 [[nodiscard]] std::string InitCommand(std::string_view userInit);
+
+// Whether a number may follow ATD: dial characters only (digits, * # + , ;
+// ! @ W P T, blanks, - and parentheses), so no text can end the command line
+// and slip another command to the modem.
+[[nodiscard]] bool DialableNumber(std::string_view number);
 
 // What a line of pppd's log tells the dial.
 enum class PppdEvent { None, Interface, AuthSucceeded, AuthFailed, IpUp, NoKernelSupport, Hangup };

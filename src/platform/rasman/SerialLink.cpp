@@ -302,6 +302,10 @@ private:
     void StartDial(Clock::time_point now, LinkEvents& events)
     {
         Reach(events, RASCS_ConnectDevice);
+        if (!DialableNumber(req_.phone)) {
+            Fail(events, ERROR_BAD_PHONE_NUMBER, "the number is not one a modem can dial");
+            return;
+        }
         phase_ = Phase::Dial;
         Log("dialling " + req_.phone);
         Send("ATD" + req_.phone, now + std::chrono::milliseconds(m_.connectTimeoutMs));

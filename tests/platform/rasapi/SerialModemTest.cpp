@@ -68,6 +68,13 @@ TEST(SerialDialogue, ResultCodesVerboseAndNumericWithTheirErrors)
     EXPECT_EQ(InitCommand("  "), "");
     EXPECT_EQ(InitCommand("+CGDCONT=1,\"IP\",\"internet\""), "AT+CGDCONT=1,\"IP\",\"internet\"");
     EXPECT_EQ(InitCommand("at+cgdcont=1"), "at+cgdcont=1");
+    // one command line: what follows a line end would be a command of its own
+    EXPECT_EQ(InitCommand("AT+CGDCONT=1\rAT+CFUN=0"), "AT+CGDCONT=1");
+
+    EXPECT_TRUE(DialableNumber("*99***1#"));
+    EXPECT_TRUE(DialableNumber("+7 (495) 555-06-11,,W"));
+    for (const char* n : {"", "  ", "*99#\rAT+CFUN=0", "*99#;\nATH", "ATD123", "*99#\x01"})
+        EXPECT_FALSE(DialableNumber(n)) << n;
 }
 
 TEST(SerialDialogue, PppdLogAndExitStatus)
@@ -294,6 +301,16 @@ TEST_F(SerialModemTest, EachRefusalOfTheDialGivesItsOwnCode)
         EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     }
     EXPECT_TRUE(NoChildLeft());
+}
+
+TEST_F(SerialModemTest, ANumberThatWouldSlipACommandToTheModemIsNotDialled)
+{
+    FakeModem modem;
+    Install(modem.Port());
+    ASSERT_EQ(MakeEntry("Zentora", kPhone, "*99#\rAT+CFUN=0"), SUCCESS);
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(749)));
+    for (const std::string& c : modem.Commands())
+        EXPECT_EQ(c.find("CFUN"), std::string::npos) << c;
 }
 
 TEST_F(SerialModemTest, AModemThatRefusesItsInitOrNeverAnswersFailsInTime)
