@@ -1,5 +1,6 @@
 #include "platform/base/IniFile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -23,6 +24,14 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
+}
+
+std::string_view TrimSpace(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
 }
 
 namespace {

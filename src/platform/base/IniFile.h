@@ -48,5 +48,7 @@ private:
 };
 
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b);
+// The text without white space (any of " \t\r\n\v\f") at either end.
+[[nodiscard]] std::string_view TrimSpace(std::string_view s);
 
 } // namespace sp

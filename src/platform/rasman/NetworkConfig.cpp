@@ -16,14 +16,7 @@ std::string Lower(std::string s)
     return s;
 }
 
-std::string Trim(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return std::string(s);
-}
+std::string Trim(std::string_view s) { return std::string(TrimSpace(s)); }
 
 std::vector<std::string> List(std::string_view s)
 {

@@ -1,5 +1,6 @@
 #include "platform/rasman/SerialDialogue.h"
 
+#include "platform/base/IniFile.h"
 #include "platform/rasapi/ras.h"
 
 #include <algorithm>
@@ -17,15 +18,6 @@ std::string Upper(std::string_view s)
     std::string out(s);
     std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::toupper(c); });
     return out;
-}
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
@@ -70,7 +62,7 @@ std::optional<std::string> LineSplitter::Next()
 
 ModemReply ClassifyModemLine(std::string_view line, uint32_t* bps)
 {
-    const std::string u = Upper(Trim(line));
+    const std::string u = Upper(TrimSpace(line));
     if (u == "OK" || u == "0")
         return ModemReply::Ok;
     if (u == "CONNECT" || u == "1" || StartsWith(u, "CONNECT ") || StartsWith(u, "CONNECT/")) {
@@ -114,7 +106,7 @@ std::string InitCommand(std::string_view userInit)
 {
     const auto control = std::find_if(userInit.begin(), userInit.end(),
                                       [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-    const std::string_view init = Trim(userInit.substr(0, static_cast<size_t>(control - userInit.begin())));
+    const std::string_view init = TrimSpace(userInit.substr(0, static_cast<size_t>(control - userInit.begin())));
     if (init.empty())
         return {};
     if (Upper(init.substr(0, 2)) == "AT")
@@ -124,7 +116,7 @@ std::string InitCommand(std::string_view userInit)
 
 bool DialableNumber(std::string_view number)
 {
-    if (Trim(number).empty())
+    if (TrimSpace(number).empty())
         return false;
     return std::all_of(number.begin(), number.end(), [](unsigned char c) {
         return std::isdigit(c) || std::strchr("*#+,;!@WwPpTt -()", c) != nullptr;
@@ -133,9 +125,9 @@ bool DialableNumber(std::string_view number)
 
 PppdLine ClassifyPppdLine(std::string_view raw)
 {
-    const std::string_view line = Trim(raw);
+    const std::string_view line = TrimSpace(raw);
     if (StartsWith(line, "Using interface ")) {
-        std::string_view name = Trim(line.substr(16));
+        std::string_view name = TrimSpace(line.substr(16));
         // an interface name is a plain word; anything else is not taken as a path
         const bool plain = !name.empty() && name.size() < 16
             && std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '-'; });

@@ -95,6 +95,26 @@ Fd High(int fd)
     return Fd(high);
 }
 
+// Reads what a descriptor has now, at most one round's budget, into lines;
+// false when it has ended (end of file, or the line gone).
+bool ReadLines(int fd, LineSplitter& lines)
+{
+    char buf[4096];
+    size_t taken = 0;
+    while (taken < kReadBudget) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (n <= 0)
+            return false;
+        lines.Feed(std::string_view(buf, static_cast<size_t>(n)));
+        taken += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 bool SameCommand(std::string_view line, std::string_view command)
 {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
@@ -280,24 +300,6 @@ private:
         return true;
     }
 
-    // Reads what the port has; false when the line is gone.
-    bool ReadIn()
-    {
-        char buf[4096];
-        size_t taken = 0;
-        while (taken < kReadBudget) {
-            const ssize_t n = ::read(tty_.Get(), buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return true;
-            if (n <= 0)
-                return false;
-            lines_.Feed(std::string_view(buf, static_cast<size_t>(n)));
-            taken += static_cast<size_t>(n);
-        }
-        return true;
-    }
 
     void StartDial(Clock::time_point now, LinkEvents& events)
     {
@@ -313,7 +315,7 @@ private:
 
     void Converse(Clock::time_point now, LinkEvents& events)
     {
-        if (!WriteOut() || !ReadIn()) {
+        if (!WriteOut() || !ReadLines(tty_.Get(), lines_)) {
             Fail(events, ERROR_HARDWARE_FAILURE, "the line broke");
             return;
         }
@@ -461,25 +463,6 @@ private:
         Reach(events, RASCS_Authenticate);
     }
 
-    void ReadPppd()
-    {
-        char buf[4096];
-        size_t taken = 0;
-        while (log_.Valid() && !pppdEof_ && taken < kReadBudget) {
-            const ssize_t n = ::read(log_.Get(), buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return;
-            if (n <= 0) {
-                pppdEof_ = true;
-                return;
-            }
-            pppdLines_.Feed(std::string_view(buf, static_cast<size_t>(n)));
-            taken += static_cast<size_t>(n);
-        }
-    }
-
     void Projected(LinkEvents& events)
     {
         if (!authenticated_) {
@@ -497,7 +480,8 @@ private:
 
     void FollowPppd(Clock::time_point now, LinkEvents& events)
     {
-        ReadPppd();
+        if (log_.Valid() && !pppdEof_ && !ReadLines(log_.Get(), pppdLines_))
+            pppdEof_ = true;
         while (const std::optional<std::string> line = pppdLines_.Next()) {
             Log("pppd: " + *line);
             const PppdLine l = ClassifyPppdLine(*line);
@@ -583,28 +567,16 @@ std::unique_ptr<Link> SerialDriver::Dial(const DialRequest& request, Link::Clock
 void SerialDriver::End(pid_t pid, const std::string& device, int log)
 {
     ::kill(pid, SIGTERM);
-    ending_.push_back({pid, Clock::now() + kPppdGrace, false, device, log, std::make_shared<LineSplitter>()});
+    ending_.push_back({pid, Clock::now() + kPppdGrace, false, device, log, LineSplitter()});
 }
 
 void SerialDriver::Drain(Child& c)
 {
-    char buf[4096];
-    size_t taken = 0;
-    while (c.log >= 0 && taken < kReadBudget) {
-        const ssize_t n = ::read(c.log, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        if (n <= 0) {
-            ::close(c.log);
-            c.log = -1;
-            break;
-        }
-        c.lines->Feed(std::string_view(buf, static_cast<size_t>(n)));
-        taken += static_cast<size_t>(n);
+    if (c.log >= 0 && !ReadLines(c.log, c.lines)) {
+        ::close(c.log);
+        c.log = -1;
     }
-    while (const std::optional<std::string> line = c.lines->Next())
+    while (const std::optional<std::string> line = c.lines.Next())
         ServiceLog(c.device + ": pppd: " + *line);
 }
 

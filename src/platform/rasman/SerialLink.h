@@ -6,7 +6,6 @@
 
 #include <sys/types.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,7 +37,7 @@ private:
         bool killed;
         std::string device;
         int log;
-        std::shared_ptr<LineSplitter> lines;
+        LineSplitter lines;
     };
     void Drain(Child& c);
     const NetworkConfig& net_;
