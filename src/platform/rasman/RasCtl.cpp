@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace sp::ras {
@@ -170,7 +171,9 @@ int AddModem(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     Frame reply;
     uint32_t code = 0;
-    if (Ask(Msg::CtlReload, "", reply, code, err, false) && code != 0)
+    // A service that is not running reads the file when it starts: nothing to report.
+    std::ostringstream notRunning;
+    if (Ask(Msg::CtlReload, "", reply, code, notRunning, false) && code != 0)
         return Result(code, err);
     out << name << " on " << port << " at " << speed << " bit/s\n";
     return 0;
