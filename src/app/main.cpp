@@ -1,10 +1,12 @@
 // Skyportal: the program's entry.
 
+#include "app/ProgramUsage.h"
 #include "app/TApplication.h"
 #include "app/fGprsMain.h"
 #include "connection/MainWindowMessages.h"
 #include "dialogs/ProgramFont.h"
 #include "platform/base/CommandLine.h"
+#include "platform/base/ProgramInfo.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/system/SingleInstance.h"
 #include "ras/RasGlobals.h"
@@ -22,6 +24,9 @@ std::unique_ptr<sp::TNamedMutex> g_instanceMutex;
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything starts: no window, no service.
+    if (sp::AnswerHelpOrVersion(argc, argv, "skyportal", sp::kProgramUsage))
+        return 0;
     sp::SetCommandLine(argc, argv);
     sp::TApplication app(argc, argv);
     sp::InitRasGlobals();

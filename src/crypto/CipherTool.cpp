@@ -1,6 +1,7 @@
 // skyportal-cipher: the support service's view of enciphered log lines and
 // registry values.
 #include "crypto/uEncrypt.h"
+#include "platform/base/ProgramInfo.h"
 #include "platform/base/Cp1251.h"
 
 #include <cstdio>
@@ -60,6 +61,8 @@ int Fail(const std::string& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (sp::AnswerHelpOrVersion(argc, argv, "skyportal-cipher", kUsage))
+        return 0;
     const std::string_view command = argc > 1 ? argv[1] : "";
     if (command == "decrypt-log" && argc <= 3) {
         if (argc == 3) {

@@ -1,6 +1,7 @@
 // Paints the pictures of the skin into a folder: the build keeps them as the
 // program's resources; run by hand it gives a preview of every picture.
 
+#include "platform/base/ProgramInfo.h"
 #include "resources/SkinPainter.h"
 
 #include <QDir>
@@ -12,6 +13,10 @@ using namespace sp::skin;
 
 int main(int argc, char** argv)
 {
+    if (sp::AnswerHelpOrVersion(argc, argv, "skin-painter",
+                                "usage: skin-painter FOLDER\n"
+                                "Paints the pictures of the skin into FOLDER.\n"))
+        return 0;
     QGuiApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: skin-painter FOLDER\n");

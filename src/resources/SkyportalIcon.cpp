@@ -1,5 +1,6 @@
 // Writes the program's icon for a desktop entry (see WriteProgramIcon).
 
+#include "platform/base/ProgramInfo.h"
 #include "resources/Skin.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,10 @@
 
 int main(int argc, char** argv)
 {
+    if (sp::AnswerHelpOrVersion(argc, argv, "skyportal-icon",
+                                "usage: skyportal-icon FOLDER\n"
+                                "Writes the program's icon as FOLDER/<n>x<n>/apps/skyportal.png.\n"))
+        return 0;
     QCoreApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: skyportal-icon FOLDER\n");

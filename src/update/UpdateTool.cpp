@@ -1,5 +1,6 @@
 // skyportal-update: the APN update exchange from the command line, for the
 // operator's and the support service's checks of an update server.
+#include "platform/base/ProgramInfo.h"
 #include "update/ApnUpdate.h"
 #include "update/HttpFetch.h"
 
@@ -12,12 +13,17 @@
 
 namespace {
 
+std::string UsageText() {
+    return std::string("usage: skyportal-update --host HOST --version V [--take-list]\n"
+                       "       skyportal-update --host HOST --first\n"
+                       "       skyportal-update --fetch URL\n"
+                       "       skyportal-update --help | --version\n"
+                       "Without --host the server is $SKYPORTAL_UPDATE_HOST or ") +
+           std::string(sp::kDefaultUpdateHost) + "; port 80 always.\n";
+}
+
 int Usage() {
-    std::cerr << "usage: skyportal-update --host HOST --version V [--take-list]\n"
-                 "       skyportal-update --host HOST --first\n"
-                 "       skyportal-update --fetch URL\n"
-                 "Without --host the server is $SKYPORTAL_UPDATE_HOST or "
-              << sp::kDefaultUpdateHost << "; port 80 always.\n";
+    std::cerr << UsageText();
     return 2;
 }
 
@@ -60,6 +66,10 @@ int RunFetch(std::string_view url) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Alone, --version is the tool's own; followed by a value, the program
+    // version to ask the server about.
+    if (argc == 2 && sp::AnswerHelpOrVersion(argc, argv, "skyportal-update", UsageText()))
+        return 0;
     std::optional<std::string> host;
     std::optional<std::string> version;
     std::optional<std::string> fetchUrl;

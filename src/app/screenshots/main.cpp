@@ -11,6 +11,7 @@
 #include "platform/base/CommandLine.h"
 #include "platform/base/IniFile.h"
 #include "platform/base/MachineRoot.h"
+#include "platform/base/ProgramInfo.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/system/WindowMessages.h"
 #include "ras/RasGlobals.h"
@@ -92,6 +93,11 @@ void SetNetwork(const std::string& section, const std::string& key, const std::s
 } // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerHelpOrVersion(argc, argv, "skyportal-screenshots",
+                            "usage: skyportal-screenshots DIR\n"
+                            "Walks a fresh simulated machine through every page and stage and writes the\n"
+                            "pictures into DIR (run it under an X server; scripts/screenshots/take does).\n"))
+        return 0;
     if (argc != 2) {
         std::fprintf(stderr, "usage: skyportal-screenshots DIR\n");
         return 2;
@@ -116,6 +122,15 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, args);
     InitRasGlobals();
     ras::EnsureDefaultMachine();
+    {
+        // "Далее" is pressed with every box ticked: the entries stay inside
+        // the throwaway machine, out of the user's desktop.
+        const auto path = MachineRoot() / "machine.ini";
+        IniFile machine = IniFile::Load(path);
+        for (const char* key : {"Desktop", "Startup", "CommonDesktop", "CommonStartup"})
+            machine.Set("folders", key, (root / "home" / key).string());
+        (void)machine.Save(path);
+    }
     // Slow enough states for the dialling picture, a lively graph.
     SetNetwork("Service", "StateDelayMs", "400");
     SetNetwork("USB GPRS Modem", "Traffic", "bursty");

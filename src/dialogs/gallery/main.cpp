@@ -8,6 +8,7 @@
 #include "dialogs/TfrmConnBreak.h"
 #include "dialogs/TfrmMsg.h"
 #include "dialogs/TfrmProgress.h"
+#include "platform/base/ProgramInfo.h"
 
 #include <QApplication>
 #include <QDir>
@@ -310,6 +311,11 @@ int RunInteractive()
 
 int main(int argc, char* argv[])
 {
+    if (sp::AnswerHelpOrVersion(argc, argv, "skyportal-gallery",
+                                "usage: skyportal-gallery [--screenshots DIR]\n"
+                                "Shows the dialogs and controls in their states; with --screenshots, writes\n"
+                                "their pictures into DIR and ends.\n"))
+        return 0;
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--screenshots"));

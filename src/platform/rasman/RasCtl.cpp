@@ -181,6 +181,8 @@ int AddModem(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 } // namespace
 
+const char* RasCtlUsage() { return kUsage; }
+
 int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     if (args.empty()) {

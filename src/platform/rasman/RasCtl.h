@@ -11,4 +11,7 @@ namespace sp::ras {
 // Returns the exit code (0 done, 1 refused or failed, 2 usage).
 int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// The usage text (rasctl --help).
+[[nodiscard]] const char* RasCtlUsage();
+
 } // namespace sp::ras

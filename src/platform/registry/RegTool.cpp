@@ -469,6 +469,12 @@ void PrintUsage(std::ostream& s) {
 
 } // namespace
 
+std::string RegToolUsage() {
+    std::ostringstream s;
+    PrintUsage(s);
+    return s.str();
+}
+
 int RunRegTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     const std::string command = args.empty() ? std::string() : Lower(args[0]);
     if (command == "/?" || command == "-?" || command == "--help") {

@@ -10,4 +10,7 @@ namespace sp {
 // (overwrite? delete?) are answered from in. Returns the exit status.
 int RunRegTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
+// The usage text (skyportal-reg --help, /?).
+[[nodiscard]] std::string RegToolUsage();
+
 } // namespace sp

@@ -4,12 +4,19 @@
 //   fake-at-modem [--dial-answer TEXT] [--init-answer TEXT] [--silent]
 #include "FakeModem.h"
 
+#include "platform/base/ProgramInfo.h"
+
 #include <csignal>
 #include <cstring>
 #include <iostream>
 
 int main(int argc, char** argv)
 {
+    if (sp::AnswerHelpOrVersion(argc, argv, "fake-at-modem",
+                                "usage: fake-at-modem [--dial-answer TEXT] [--init-answer TEXT] [--silent]\n"
+                                "A simulated AT modem on a pseudo-terminal: prints its port, answers until\n"
+                                "Ctrl-C or SIGTERM, then prints the commands it received on standard error.\n"))
+        return 0;
     FakeModem::Behaviour b;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
