@@ -24,7 +24,12 @@ function(skyportal_test name)
   # Helpers several test folders share.
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   add_test(NAME ${name} COMMAND ${name})
+  # A home inside the build: whatever a test leaves in the user's desktop or
+  # autostart folder never reaches the real ones.
+  set(_home ${CMAKE_BINARY_DIR}/tests/home)
+  file(MAKE_DIRECTORY ${_home})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SKYPORTAL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SKYPORTAL_BIN_DIR=${CMAKE_BINARY_DIR}/bin;HOME=${_home};XDG_CONFIG_HOME=${_home}/.config"
+    ENVIRONMENT_MODIFICATION "XDG_DESKTOP_DIR=unset:"
     TIMEOUT 600)
 endfunction()

@@ -113,12 +113,6 @@ private:
 
 class Install : public MainWindowTest {
 protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        // The user's own folders, inside the machine root.
-        ::setenv("XDG_DESKTOP_DIR", (root_->Path() / "home" / "Desktop").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (root_->Path() / "home" / ".config").c_str(), 1);
-    }
 
     TfrmGprsMain& StartOnInstallationPage() {
         StoreSettings(0, "");
@@ -142,18 +136,25 @@ protected:
         root_ = std::make_unique<RasTestRoot>(version, nt);
         ::unsetenv("TMPDIR");
         sp::ras::EnsureDefaultMachine();
-        ::setenv("XDG_DESKTOP_DIR", (root_->Path() / "home" / "Desktop").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (root_->Path() / "home" / ".config").c_str(), 1);
+        UseHomeInRoot();
     }
 
-    static fs::path CommonDesktop() { return SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
+    // An emulated all-users setup: machine.ini names the common folders.
+    void NameCommonFolders() {
+        std::ofstream ini(MachineRoot() / "machine.ini", std::ios::app);
+        ini << "[folders]\nCommonDesktop=C:\\Documents and Settings\\All Users\\Desktop\n"
+            << "CommonStartup=" << (root_->Path() / "all users startup").string() << "\n";
+    }
+
+    fs::path UserDesktop() const { return root_->Path() / "home" / "Desktop"; }
+    fs::path UserAutostart() const { return root_->Path() / "home" / ".config" / "autostart"; }
     static fs::path CommonStartup() { return SpecialFolderPath(CSIDL_COMMON_STARTUP); }
     static fs::path Program() { return ProgramFile(); }
     static fs::path CopyFolder() { return root_path() / "drive_c" / "Zentora"; }
     static fs::path root_path() { return MachineRoot(); }
 };
 
-TEST_F(Install, AllBoxesOnNtCopyAndPutBothEntriesInTheCommonFolders) {
+TEST_F(Install, AllBoxesCopyAndPutBothEntriesInTheUsersOwnFolders) {
     TfrmGprsMain& w = StartOnInstallationPage();
     Boxes(w, true, true, true);
     Click(w.btnNext);
@@ -167,10 +168,21 @@ TEST_F(Install, AllBoxesOnNtCopyAndPutBothEntriesInTheCommonFolders) {
     // Nothing half-written is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(CopyFolder()), fs::directory_iterator()), 1);
 
-    const fs::path desktop = CommonDesktop() / "Zentora Skyportal.desktop";
-    const fs::path startup = CommonStartup() / "Zentora Skyportal.desktop";
+    // On the NT family too: the emulated all-users folders would be seen by
+    // nobody.
+    const fs::path desktop = UserDesktop() / "Zentora Skyportal.desktop";
+    const fs::path startup = UserAutostart() / "Zentora Skyportal.desktop";
     ASSERT_TRUE(fs::exists(desktop));
     ASSERT_TRUE(fs::exists(startup));
+    EXPECT_TRUE((fs::status(desktop).permissions() & fs::perms::owner_exec) != fs::perms::none);
+    // What the desktop's own checker says of them.
+    for (const fs::path& entry : {desktop, startup}) {
+        const fs::path out = root_->Path() / "validate.txt";
+        const std::string cmd = "desktop-file-validate '" + entry.string() + "' >'" + out.string() + "' 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << "desktop-file-validate (desktop-file-utils, installed by scripts/setup): "
+                                               << ReadFile(out);
+        EXPECT_EQ(ReadFile(out), "") << entry;
+    }
     auto d = EntryKeys(desktop);
     auto s = EntryKeys(startup);
     EXPECT_EQ(d["Type"], "Application");
@@ -180,8 +192,6 @@ TEST_F(Install, AllBoxesOnNtCopyAndPutBothEntriesInTheCommonFolders) {
     EXPECT_EQ(ExecArguments(s["Exec"]), (std::vector<std::string>{copy.string(), "/auto"}));
     EXPECT_EQ(d["Path"], CopyFolder().string());
     EXPECT_EQ(s["Path"], CopyFolder().string());
-    // The user's own folders stay untouched on NT.
-    EXPECT_FALSE(fs::exists(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY) / "Zentora Skyportal.desktop"));
 
     // A second run of the wizard replaces both.
     CloseWindow();
@@ -198,9 +208,9 @@ TEST_F(Install, WithoutTheCopyTheEntriesPointToTheRunningProgram) {
     w.aNextExecute();
     EXPECT_EQ(w.FStage, 2);
     EXPECT_FALSE(fs::exists(CopyFolder() / Program().filename()));
-    EXPECT_EQ(ExecArguments(EntryKeys(CommonDesktop() / "Zentora Skyportal.desktop")["Exec"]),
+    EXPECT_EQ(ExecArguments(EntryKeys(UserDesktop() / "Zentora Skyportal.desktop")["Exec"]),
               std::vector<std::string>{Program().string()});
-    EXPECT_EQ(EntryKeys(CommonStartup() / "Zentora Skyportal.desktop")["Path"], Program().parent_path().string());
+    EXPECT_EQ(EntryKeys(UserAutostart() / "Zentora Skyportal.desktop")["Path"], Program().parent_path().string());
 }
 
 TEST_F(Install, NoBoxOnlyMovesToTheMainPage) {
@@ -210,21 +220,35 @@ TEST_F(Install, NoBoxOnlyMovesToTheMainPage) {
     EXPECT_EQ(w.FStage, 2);
     EXPECT_EQ(w.TopPage(), w.pnlMain);
     EXPECT_FALSE(fs::exists(CopyFolder()));
-    EXPECT_FALSE(fs::exists(CommonDesktop()));
-    EXPECT_FALSE(fs::exists(CommonStartup()));
+    EXPECT_FALSE(fs::exists(UserDesktop()));
+    EXPECT_FALSE(fs::exists(UserAutostart()));
 }
 
-TEST_F(Install, OnThe9xFamilyTheEntriesGoIntoTheUsersFolders) {
-    Reroot(410, false);
+TEST_F(Install, NamedAllUsersFoldersServeTheNtFamilyOnly) {
+    NameCommonFolders();
     TfrmGprsMain& w = StartOnInstallationPage();
     Boxes(w, true, true, false);
     w.aNextExecute();
     EXPECT_EQ(w.FStage, 2);
-    EXPECT_TRUE(fs::exists(root_->Path() / "home" / "Desktop" / "Zentora Skyportal.desktop"));
-    EXPECT_EQ(ExecArguments(EntryKeys(root_->Path() / "home" / ".config" / "autostart" /
-                                      "Zentora Skyportal.desktop")["Exec"]),
+    EXPECT_TRUE(fs::exists(MachineDriveC() / "Documents and Settings" / "All Users" / "Desktop" /
+                           "Zentora Skyportal.desktop"));
+    EXPECT_EQ(ExecArguments(EntryKeys(root_->Path() / "all users startup" / "Zentora Skyportal.desktop")["Exec"]),
               (std::vector<std::string>{Program().string(), "/auto"}));
-    EXPECT_FALSE(fs::exists(CommonDesktop()));
+    EXPECT_FALSE(fs::exists(UserDesktop()));
+    EXPECT_FALSE(fs::exists(UserAutostart()));
+    CloseWindow();
+
+    // The 9x family has no all-users folders: the user's own, whatever is named.
+    Reroot(410, false);
+    NameCommonFolders();
+    TfrmGprsMain& w9x = StartOnInstallationPage();
+    Boxes(w9x, true, true, false);
+    w9x.aNextExecute();
+    EXPECT_EQ(w9x.FStage, 2);
+    EXPECT_TRUE(fs::exists(UserDesktop() / "Zentora Skyportal.desktop"));
+    EXPECT_EQ(ExecArguments(EntryKeys(UserAutostart() / "Zentora Skyportal.desktop")["Exec"]),
+              (std::vector<std::string>{Program().string(), "/auto"}));
+    EXPECT_FALSE(fs::exists(CommonStartup()));
 }
 
 TEST_F(Install, AFolderThatCannotBeCreatedGivesTheErrorBoxAndStays) {
@@ -240,8 +264,8 @@ TEST_F(Install, AFolderThatCannotBeCreatedGivesTheErrorBoxAndStays) {
     EXPECT_EQ(w.FStage, 0);
     EXPECT_EQ(w.FPage, 0);
     EXPECT_EQ(w.TopPage(), w.pnlSettings);
-    EXPECT_FALSE(fs::exists(CommonDesktop()));
-    EXPECT_FALSE(fs::exists(CommonStartup()));
+    EXPECT_FALSE(fs::exists(UserDesktop()));
+    EXPECT_FALSE(fs::exists(UserAutostart()));
 }
 
 TEST_F(Install, AFailedCopyGivesThePlainDialogAndStays) {
@@ -259,7 +283,7 @@ TEST_F(Install, AFailedCopyGivesThePlainDialogAndStays) {
                                   " в каталог C:\\Zentora\\");
     EXPECT_EQ(w.FStage, 0);
     EXPECT_EQ(w.TopPage(), w.pnlSettings);
-    EXPECT_FALSE(fs::exists(CommonDesktop()));
+    EXPECT_FALSE(fs::exists(UserDesktop()));
     // Nothing half-copied is left.
     EXPECT_EQ(std::distance(fs::directory_iterator(CopyFolder()), fs::directory_iterator()), 1);
 }
@@ -303,7 +327,7 @@ TEST_F(Install, APathWithBlanksQuotesAndShellCharactersStaysOneArgument) {
     w.aNextExecute();
     ASSERT_EQ(w.FStage, 2);
     const fs::path copy = CopyFolder() / Program().filename();
-    auto s = EntryKeys(CommonStartup() / "Zentora Skyportal.desktop");
+    auto s = EntryKeys(UserAutostart() / "Zentora Skyportal.desktop");
     EXPECT_EQ(ExecArguments(s["Exec"]), (std::vector<std::string>{copy.string(), "/auto"}));
     EXPECT_EQ(s["Path"], CopyFolder().string());
     CloseWindow();

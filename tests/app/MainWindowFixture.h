@@ -67,6 +67,7 @@ protected:
             GTEST_SKIP() << "remote access service not built";
         root_ = std::make_unique<RasTestRoot>(501, true);
         sp::ras::EnsureDefaultMachine();
+        UseHomeInRoot();
         Network("Service", "StateDelayMs", "5");
         Network("Service", "TickMs", "20");
         // Nobody answers on the update server's port: requests fail at once.
@@ -74,6 +75,14 @@ protected:
         sp::SetRasRoundLength(std::chrono::milliseconds(20));
         sp::SetConnectionRoundLength(std::chrono::milliseconds(10));
         sp::SetNextMsgAnswer(std::nullopt);
+    }
+
+    // The wizard's entries go into the user's desktop and autostart
+    // folders: this user's home is inside the machine root.
+    void UseHomeInRoot() {
+        ::setenv("HOME", (root_->Path() / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (root_->Path() / "home" / ".config").c_str(), 1);
+        ::unsetenv("XDG_DESKTOP_DIR");
     }
 
     void TearDown() override {

@@ -76,6 +76,11 @@ e2e_begin()
     done
     [ -x "$BIN/skyportal" ] || e2e_skip "the program is not built ($BIN/skyportal)"
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/skyportal-e2e.XXXXXX")
+    # A home of its own: the wizard's desktop and autostart entries land in
+    # the user's folders, never in the real ones.
+    export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/home/.config
+    unset XDG_DESKTOP_DIR
+    mkdir -p "$HOME"
     APP_PID=""; XVFB_PID=""; WM_PID=""; TRAY_PID=""
     OTHER_PIDS=()
     trap e2e_end EXIT

@@ -3,12 +3,18 @@
 #include "platform/base/IniFile.h"
 #include "platform/base/MachineRoot.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <optional>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -22,20 +28,133 @@ std::filesystem::path Home()
     return home && *home ? std::filesystem::path(home) : std::filesystem::path("/tmp");
 }
 
-std::filesystem::path EnvOr(const char* name, const std::filesystem::path& fallback)
+// An XDG base folder: only an absolute value counts.
+std::filesystem::path XdgOr(const char* name, const std::filesystem::path& fallback)
 {
     const char* v = std::getenv(name);
-    return v && *v ? std::filesystem::path(v) : fallback;
+    return v && *v == '/' ? std::filesystem::path(v) : fallback;
 }
 
-// A folder named in machine.ini: a Windows path maps under drive C:.
-std::filesystem::path MachineFolder(std::string_view key, std::string_view windowsDefault)
+std::filesystem::path ConfigHome() { return XdgOr("XDG_CONFIG_HOME", Home() / ".config"); }
+
+// Runs a helper of the desktop with its output captured, for at most
+// `limit`; a helper that hangs is killed. Nullopt when it is missing, fails
+// or runs out of time.
+std::optional<std::string> RunHelper(std::vector<std::string> args, std::chrono::milliseconds limit)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        return std::nullopt;
+    }
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool eof = false;
+    while (!eof) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        char buf[512];
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0)
+            eof = true;
+        else if (out.size() < 64 * 1024)
+            out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (!eof) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return std::nullopt;
+    }
+    // Output closed: the helper is ending; give it the rest of the time.
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return out;
+}
+
+// An absolute path on the first line of a helper's answer, else empty.
+std::filesystem::path FirstLinePath(const std::string& text)
+{
+    const std::string line = text.substr(0, text.find('\n'));
+    return !line.empty() && line[0] == '/' ? std::filesystem::path(line) : std::filesystem::path();
+}
+
+// XDG_DESKTOP_DIR of user-dirs.dirs: "$HOME/Desktop" or an absolute path,
+// in double quotes, as xdg-user-dirs writes it.
+std::filesystem::path DesktopFromUserDirs()
+{
+    std::ifstream f(ConfigHome() / "user-dirs.dirs");
+    std::string line;
+    std::filesystem::path found;
+    while (std::getline(f, line)) {
+        constexpr std::string_view key = "XDG_DESKTOP_DIR=";
+        if (line.rfind(key, 0) != 0)
+            continue;
+        std::string v = line.substr(key.size());
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+            v = v.substr(1, v.size() - 2);
+        if (v.rfind("$HOME", 0) == 0 && (v.size() == 5 || v[5] == '/'))
+            found = Home() / std::filesystem::path(v.substr(5)).relative_path();
+        else if (!v.empty() && v[0] == '/')
+            found = v;
+    }
+    return found;
+}
+
+// The user's desktop folder as the desktop itself names it.
+std::filesystem::path UserDesktopFolder()
+{
+    if (auto out = RunHelper({"xdg-user-dir", "DESKTOP"}, std::chrono::seconds(3))) {
+        if (auto p = FirstLinePath(*out); !p.empty())
+            return p;
+    }
+    if (auto p = DesktopFromUserDirs(); !p.empty())
+        return p;
+    return XdgOr("XDG_DESKTOP_DIR", Home() / "Desktop");
+}
+
+std::filesystem::path UserAutostartFolder() { return ConfigHome() / "autostart"; }
+
+// A folder named in machine.ini [folders] (a Windows path maps under drive
+// C:), else the user's own folder.
+template <class Fallback>
+std::filesystem::path MachineFolderOr(std::string_view key, Fallback fallback)
 {
     const IniFile ini = IniFile::Load(MachineRoot() / "machine.ini");
-    const std::string value = ini.Get("folders", key).value_or(std::string(windowsDefault));
-    if (value.size() >= 2 && value[1] == ':')
-        return WindowsPathToHost(value);
-    return value;
+    const std::optional<std::string> value = ini.Get("folders", key);
+    if (!value || value->empty())
+        return fallback();
+    if (value->size() >= 2 && (*value)[1] == ':')
+        return WindowsPathToHost(*value);
+    return *value;
 }
 
 // One argument of Exec: quoted when it holds anything but plain characters,
@@ -79,12 +198,12 @@ std::string EscapeValue(std::string_view v)
 std::filesystem::path SpecialFolderPath(int csidl)
 {
     switch (csidl) {
-    case CSIDL_DESKTOPDIRECTORY: return EnvOr("XDG_DESKTOP_DIR", Home() / "Desktop");
-    case CSIDL_STARTUP: return EnvOr("XDG_CONFIG_HOME", Home() / ".config") / "autostart";
-    case CSIDL_COMMON_DESKTOPDIRECTORY:
-        return MachineFolder("CommonDesktop", "C:\\Documents and Settings\\All Users\\Desktop");
-    case CSIDL_COMMON_STARTUP:
-        return MachineFolder("CommonStartup", "C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\Startup");
+    case CSIDL_DESKTOPDIRECTORY: return MachineFolderOr("Desktop", UserDesktopFolder);
+    case CSIDL_STARTUP: return MachineFolderOr("Startup", UserAutostartFolder);
+    // The all-users folders of the emulated system would be seen by nobody on
+    // a Linux desktop: they are the user's own unless machine.ini names them.
+    case CSIDL_COMMON_DESKTOPDIRECTORY: return MachineFolderOr("CommonDesktop", UserDesktopFolder);
+    case CSIDL_COMMON_STARTUP: return MachineFolderOr("CommonStartup", UserAutostartFolder);
     default: return {};
     }
 }
@@ -146,13 +265,19 @@ bool SaveShellLink(const TShellLink& link, const std::filesystem::path& folder)
         }
     }
     // Launchers want the entry executable to trust it.
-    std::filesystem::permissions(tmp, std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec,
+    std::filesystem::permissions(tmp,
+                                 std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_exec,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::rename(tmp, path, ec);
     if (ec) {
         std::filesystem::remove(tmp, ec);
         return false;
     }
+    // GNOME's desktop also wants it marked trusted before it launches it.
+    // Where gio is missing or keeps no metadata the entry still works
+    // elsewhere, so a failure here is no failure of the link.
+    (void)RunHelper({"gio", "set", path.string(), "metadata::trusted", "true"}, std::chrono::seconds(3));
     return true;
 }
 

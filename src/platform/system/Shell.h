@@ -12,11 +12,13 @@ inline constexpr int CSIDL_DESKTOPDIRECTORY = 0x10;
 inline constexpr int CSIDL_COMMON_STARTUP = 0x18;
 inline constexpr int CSIDL_COMMON_DESKTOPDIRECTORY = 0x19;
 
-// The user's folders are the XDG desktop ($XDG_DESKTOP_DIR, else ~/Desktop)
-// and autostart ($XDG_CONFIG_HOME/autostart, else ~/.config/autostart)
-// folders; the all-users ones are named in machine.ini, [folders]
-// CommonDesktop= and CommonStartup= (host paths, or Windows paths under
-// drive C:), by default under drive C:'s "Documents and Settings\All Users".
+// Every folder is the user's own by default, on both families: the desktop
+// folder as `xdg-user-dir DESKTOP` names it (else XDG_DESKTOP_DIR of
+// $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Desktop) and the autostart folder
+// $XDG_CONFIG_HOME/autostart (else ~/.config/autostart). machine.ini
+// [folders] overrides each one: Desktop=, Startup=, CommonDesktop=,
+// CommonStartup= (host paths, or Windows paths under drive C:), which is how
+// tests and an emulated all-users setup keep them apart.
 // Empty for an unknown identifier. The folder is not created.
 [[nodiscard]] std::filesystem::path SpecialFolderPath(int csidl);
 
@@ -33,7 +35,8 @@ struct TShellLink {
 };
 
 // Writes <folder>/<name>.desktop atomically, replacing one of that name; the
-// folder is created. False when it cannot be written.
+// folder is created. The entry is executable and, where `gio` exists, marked
+// trusted, so a desktop launches it. False when it cannot be written.
 bool SaveShellLink(const TShellLink& link, const std::filesystem::path& folder);
 
 // The desktop entry's text (tests, tools).

@@ -42,6 +42,12 @@ crop "$w" "500x265+0+$PAGE_TOP" "$WORK/page-main.png"
 n=$(differing_pixels "$WORK/page-install.png" "$WORK/page-main.png")
 [ "$n" -gt 5000 ] || e2e_fail "\"Далее\" did not open the main page ($n pixels changed)"
 [ "$(windows_named "$APP_TITLE" | wc -l)" -eq 1 ] || e2e_fail "not exactly one main window"
+# The boxes were all ticked: the entries are in this user's own folders.
+entry=$HOME/Desktop/"Zentora Skyportal.desktop"
+[ -x "$entry" ] || e2e_fail "no executable desktop entry in $HOME/Desktop"
+grep -q '^Exec=.*/Zentora/skyportal"\?$' "$entry" || e2e_fail "the desktop entry does not start the copy: $(grep ^Exec= "$entry")"
+grep -q '^Exec=.* /auto$' "$HOME/.config/autostart/Zentora Skyportal.desktop" \
+    || e2e_fail "no autostart entry with /auto in $HOME/.config/autostart"
 
 close_main_window "$w"
 wait_app_exit 10 || e2e_fail "the program did not end after the close (closed by $CLOSED_BY)"

@@ -147,25 +147,72 @@ TEST(VersionInfo, BlockMadeForTheBuildReadsBack)
     EXPECT_EQ(v, "7");
 }
 
-TEST_F(MachineRootDir, SpecialFoldersFollowXdgAndTheMachine)
+TEST_F(MachineRootDir, SpecialFoldersAreTheUsersOwnUnlessTheMachineNamesThem)
 {
     ::setenv("HOME", (dir_ / "home").c_str(), 1);
     ::unsetenv("XDG_DESKTOP_DIR");
     ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY), dir_ / "home" / "Desktop");
-    EXPECT_EQ(SpecialFolderPath(CSIDL_STARTUP), dir_ / "home" / ".config" / "autostart");
-    ::setenv("XDG_CONFIG_HOME", (dir_ / "cfg").c_str(), 1);
-    EXPECT_EQ(SpecialFolderPath(CSIDL_STARTUP), dir_ / "cfg" / "autostart");
-    EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY),
-              MachineDriveC() / "Documents and Settings" / "All Users" / "Desktop");
+    const std::string path = std::getenv("PATH");
+    // With xdg-user-dir, and without it (the folders' file read directly).
+    for (const std::string& p : {path, (dir_ / "no-tools").string()}) {
+        SCOPED_TRACE("PATH=" + p);
+        ::setenv("PATH", p.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", "relative/cfg", 1); // not absolute: ignored
+        fs::remove_all(dir_ / "home");
+        for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY})
+            EXPECT_EQ(SpecialFolderPath(csidl), dir_ / "home" / "Desktop");
+        for (int csidl : {CSIDL_STARTUP, CSIDL_COMMON_STARTUP})
+            EXPECT_EQ(SpecialFolderPath(csidl), dir_ / "home" / ".config" / "autostart");
+
+        ::setenv("XDG_CONFIG_HOME", (dir_ / "cfg").c_str(), 1);
+        fs::create_directories(dir_ / "cfg");
+        std::ofstream(dir_ / "cfg" / "user-dirs.dirs")
+            << "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+            << "XDG_DESKTOP_DIR=\"$HOME/Рабочий стол\"\n";
+        EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY), dir_ / "home" / "Рабочий стол");
+        EXPECT_EQ(SpecialFolderPath(CSIDL_STARTUP), dir_ / "cfg" / "autostart");
+        std::ofstream(dir_ / "cfg" / "user-dirs.dirs") << "XDG_DESKTOP_DIR=\"/srv/desk top\"\n";
+        EXPECT_EQ(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY), fs::path("/srv/desk top"));
+        fs::remove(dir_ / "cfg" / "user-dirs.dirs");
+    }
+    ::setenv("PATH", path.c_str(), 1);
+
     {
         std::ofstream ini(MachineRoot() / "machine.ini", std::ios::app);
-        ini << "[folders]\nCommonStartup=" << (dir_ / "startup").string() << "\nCommonDesktop=C:\\Desk\n";
+        ini << "[folders]\nCommonStartup=" << (dir_ / "startup").string() << "\nCommonDesktop=C:\\Desk\n"
+            << "Desktop=" << (dir_ / "d").string() << "\nStartup=C:\\S\n";
     }
     EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_STARTUP), dir_ / "startup");
     EXPECT_EQ(SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY), MachineDriveC() / "Desk");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY), dir_ / "d");
+    EXPECT_EQ(SpecialFolderPath(CSIDL_STARTUP), MachineDriveC() / "S");
     EXPECT_TRUE(SpecialFolderPath(0x99).empty());
     ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(MachineRootDir, ASavedLinkIsExecutableAndMarkedTrustedWhereGioExists)
+{
+    // A gio that records what it is asked, then one that fails.
+    const fs::path tools = dir_ / "tools";
+    fs::create_directories(tools);
+    const fs::path asked = dir_ / "asked";
+    std::ofstream(tools / "gio") << "#!/bin/sh\necho \"$@\" >> '" << asked.string() << "'\n";
+    fs::permissions(tools / "gio", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (tools.string() + ":" + path).c_str(), 1);
+    TShellLink link;
+    link.name = "Zentora Skyportal";
+    link.target = "/usr/bin/skyportal";
+    ASSERT_TRUE(SaveShellLink(link, dir_ / "Desktop"));
+    const fs::path entry = dir_ / "Desktop" / "Zentora Skyportal.desktop";
+    EXPECT_EQ(Read(asked), "set " + entry.string() + " metadata::trusted true\n");
+    const auto perms = fs::status(entry).permissions();
+    EXPECT_NE(perms & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(perms & fs::perms::others_write, fs::perms::none);
+
+    std::ofstream(tools / "gio") << "#!/bin/sh\nexit 1\n";
+    EXPECT_TRUE(SaveShellLink(link, dir_ / "Desktop"));
+    ::setenv("PATH", path.c_str(), 1);
 }
 
 TEST_F(MachineRootDir, ALinkQuotesWhatAShellOrLauncherWouldReadOtherwise)
