@@ -8,6 +8,9 @@ target_compile_definitions(skyportal_common INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_FOREACH
   SKYPORTAL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_include_directories(skyportal_common INTERFACE ${CMAKE_SOURCE_DIR}/src)
+# Symbols bound at load time and the tables read-only after it, as Debian
+# links its programs.
+target_link_options(skyportal_common INTERFACE -Wl,-z,relro,-z,now)
 
 if(SKYPORTAL_SANITIZE)
   set(_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -53,15 +53,15 @@ std::vector<std::filesystem::path> LinkerSearchPath()
 
 void* LoadRasLibrary()
 {
-    // Beside the program (the build), in lib/ beside its bin/ (an installed
-    // tree), in SKYPORTAL_BIN_DIR; else by name, where the dynamic linker
-    // looks (the program's run path, the system's folders): that is how a
-    // copy of the program in another folder finds the library.
+    // Beside the program (the build), in the private folder beside its bin/
+    // (an installed tree), in SKYPORTAL_BIN_DIR; else by name, where the
+    // dynamic linker looks (the program's run path, the system's folders):
+    // that is how a copy of the program in another folder finds the library.
     std::vector<std::filesystem::path> candidates{RasLibraryPath()};
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec)
-        candidates.push_back(exe.parent_path().parent_path() / "lib" / kRasLibraryFileName);
+        candidates.push_back(exe.parent_path().parent_path() / PrivateLibFolder() / kRasLibraryFileName);
     if (const char* bin = std::getenv("SKYPORTAL_BIN_DIR"); bin && *bin)
         candidates.push_back(std::filesystem::path(bin) / kRasLibraryFileName);
     for (const auto& dir : LinkerSearchPath())

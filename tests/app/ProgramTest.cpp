@@ -236,10 +236,12 @@ TEST_F(Program, TheInstalledTreeRunsFromItsPrefix) {
     const std::string cmd = "cmake --install '" + std::string(SKYPORTAL_BUILD_DIR) + "' --prefix '" +
                             prefix.string() + "' >'" + (root_->Path() / "install.log").string() + "' 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(root_->Path() / "install.log");
-    for (const char* f : {"bin/skyportal", "bin/rasman", "bin/rasctl", "bin/skyportal-reg", "bin/skyportal-cipher",
-                          "bin/skyportal-update", "lib/libskyportal-rasapi.so",
+    for (const char* f : {"bin/skyportal", "lib/skyportal/rasman", "bin/rasctl", "bin/skyportal-reg",
+                          "bin/skyportal-cipher", "bin/skyportal-update", "lib/skyportal/libskyportal-rasapi.so",
                           "share/applications/skyportal.desktop", "share/icons/hicolor/48x48/apps/skyportal.png",
-                          "share/icons/hicolor/256x256/apps/skyportal.png"})
+                          "share/icons/hicolor/256x256/apps/skyportal.png",
+                          "share/metainfo/ru.zentora.skyportal.metainfo.xml", "share/man/man1/skyportal.1",
+                          "share/man/man1/rasctl.1"})
         EXPECT_TRUE(fs::exists(prefix / f)) << f;
     EXPECT_NE(ReadFile(prefix / "share/applications/skyportal.desktop").find("Exec=skyportal"), std::string::npos);
 
@@ -250,7 +252,7 @@ TEST_F(Program, TheInstalledTreeRunsFromItsPrefix) {
     // service runs.
     EXPECT_NE(ReadFile(prefix / "bin" / "GPRSlog.log").find("src: WINVER"), std::string::npos);
     EXPECT_TRUE(WaitFor([] { return fs::exists(sp::MachineRunDir() / "rasman.sock"); }));
-    EXPECT_EQ(ServiceExecutable(), prefix / "bin" / "rasman");
+    EXPECT_EQ(ServiceExecutable(), prefix / "lib" / "skyportal" / "rasman");
     (void)running->SendMessage(WM_CLOSE, 0, 0);
     EXPECT_EQ(installed.Wait(), 0);
 }

@@ -16,4 +16,6 @@ std::filesystem::path RasLibraryPath()
     return exe.parent_path() / kRasLibraryFileName;
 }
 
+std::filesystem::path PrivateLibFolder() { return SKYPORTAL_PRIVATE_LIBDIR; }
+
 } // namespace sp

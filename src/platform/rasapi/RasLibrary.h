@@ -14,4 +14,9 @@ inline constexpr const char* kRasLibraryEnvVar = "SKYPORTAL_RASAPI";
 // folder of the running executable.
 [[nodiscard]] std::filesystem::path RasLibraryPath();
 
+// The private folder of an installed tree, relative to its prefix
+// ("lib/skyportal"): the library and the service daemon live there, the
+// commands in bin/ beside it.
+[[nodiscard]] std::filesystem::path PrivateLibFolder();
+
 } // namespace sp

@@ -1,6 +1,7 @@
 #include "platform/rasapi/ServiceStart.h"
 
 #include "platform/base/MachineRoot.h"
+#include "platform/rasapi/RasLibrary.h"
 #include "platform/rasapi/RasProtocol.h"
 
 #include <fcntl.h>
@@ -47,14 +48,15 @@ bool Spawn(const std::string& exe)
     return true;
 }
 
-// The daemon lies beside the library in the build, and in bin/ beside the
-// library's lib/ in an installed tree.
+// The daemon lies beside the library and the tools in the build; in an
+// installed tree it lies in the private folder beside the library, and a
+// tool in bin/ finds it there.
 std::string ResolveDaemon(const std::string& exe)
 {
     if (::access(exe.c_str(), X_OK) == 0)
         return exe;
     const std::filesystem::path given(exe);
-    const std::filesystem::path installed = given.parent_path().parent_path() / "bin" / given.filename();
+    const std::filesystem::path installed = given.parent_path().parent_path() / PrivateLibFolder() / given.filename();
     if (given.has_parent_path() && ::access(installed.c_str(), X_OK) == 0)
         return installed.string();
     return exe;
