@@ -255,4 +255,21 @@ TEST_F(Program, TheInstalledTreeRunsFromItsPrefix) {
     EXPECT_EQ(ServiceExecutable(), prefix / "lib" / "skyportal" / "rasman");
     (void)running->SendMessage(WM_CLOSE, 0, 0);
     EXPECT_EQ(installed.Wait(), 0);
+
+    // The wizard's copy of the installed program finds the library of the
+    // prefix it was installed into, by the full path in its run path.
+    root_->StopService();
+    const fs::path folder = sp::MachineDriveC() / "Zentora";
+    fs::create_directories(folder);
+    fs::copy_file(prefix / "bin" / "skyportal", folder / "skyportal");
+    TProgram copy(folder / "skyportal", {"/l", "/n"}, work_);
+    running = WaitForInstance(copy);
+    ASSERT_NE(running, nullptr);
+    EXPECT_TRUE(WaitFor([] { return fs::exists(sp::MachineRunDir() / "rasman.sock"); }));
+    EXPECT_EQ(ServiceExecutable(), prefix / "lib" / "skyportal" / "rasman");
+    const std::string log = ReadFile(folder / "GPRSlog.log");
+    EXPECT_NE(log.find("src: WINVER"), std::string::npos) << log;
+    EXPECT_EQ(log.find("RAS-"), std::string::npos) << log;
+    (void)running->SendMessage(WM_CLOSE, 0, 0);
+    EXPECT_EQ(copy.Wait(), 0);
 }
