@@ -692,7 +692,11 @@ TEST_F(PortClaimTest, AServiceKilledMidDialLeavesNeitherTheModemNorThePortHeld)
     EXPECT_EQ(Read(LockFile(modem.Port())), Hdb(pid)); // a dead process's lock
 
     // The next service takes the stale lock over and has the modem released again.
-    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(678))) << ServiceLogText();
+    DialRecorder again;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(again.WaitFinal(15s)) << ServiceLogText();
+    EXPECT_EQ(again.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(678))) << ServiceLogText();
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     EXPECT_NE(ServiceLogText().find("of pid " + std::to_string(pid) + " (no such process)"), std::string::npos);
     const std::vector<std::string> calls = mm.Record();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "InhibitDevice " + std::string(ModemManagerStandIn::kUid) + " true"),
