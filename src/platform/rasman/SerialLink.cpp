@@ -270,8 +270,9 @@ private:
         switch (lock.Take(folder, m_.port)) {
         case PortLock::Result::Taken:
             if (const auto stale = lock.StaleRemoved())
-                Log("removed the stale lock " + lock.Path().string() + " of pid " + std::to_string(*stale)
-                    + " (no such process)");
+                Log("removed the stale lock " + lock.Path().string()
+                    + (*stale > 0 ? " of pid " + std::to_string(*stale) + " (no such process)"
+                                  : std::string(" (an old one that named no process)")));
             return true;
         case PortLock::Result::Busy:
             Fail(events, ERROR_PORT_NOT_AVAILABLE,
