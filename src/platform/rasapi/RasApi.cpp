@@ -403,7 +403,7 @@ RAS_EXPORT DWORD RasGetErrorStringA(UINT uErrorValue, LPSTR lpszErrorString, DWO
 {
     if (!lpszErrorString)
         return ERROR_INVALID_PARAMETER;
-    const std::string_view text = sp::ras::ErrorText(uErrorValue);
+    const std::string text = sp::ras::DialErrorText(uErrorValue);
     if (text.empty())
         return ERROR_INVALID_PARAMETER;
     if (cBufSize < text.size() + 1)

@@ -1,6 +1,12 @@
 #include "platform/rasapi/RasErrorText.h"
 
+#include "platform/base/MachineRoot.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cstdio>
 
 namespace sp::ras {
 
@@ -224,6 +230,55 @@ std::string_view ErrorText(uint32_t code)
     case 122: return "The data area passed to a system call is too small.";
     default: return {};
     }
+}
+
+namespace {
+
+constexpr std::string_view kModemManagerNote = "ModemManager";
+constexpr std::string_view kModemManagerHoldsThePort =
+    "ModemManager holds the modem's port and did not release it. Allow this user to control modems "
+    "(polkit action org.freedesktop.ModemManager1.Device.Control) or stop ModemManager "
+    "(sudo systemctl stop ModemManager).";
+
+std::filesystem::path NotePath() { return MachineRunDir() / "port-holder"; }
+
+} // namespace
+
+void NotePortHolder(PortHolder holder)
+{
+    const std::filesystem::path path = NotePath();
+    if (holder == PortHolder::Unknown) {
+        ::unlink(path.c_str());
+        return;
+    }
+    const std::string temp = path.string() + ".new";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const bool written = ::write(fd, kModemManagerNote.data(), kModemManagerNote.size())
+                         == static_cast<ssize_t>(kModemManagerNote.size());
+    ::close(fd);
+    if (!written || std::rename(temp.c_str(), path.c_str()) != 0)
+        ::unlink(temp.c_str());
+}
+
+PortHolder NotedPortHolder()
+{
+    const int fd = ::open(NotePath().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return PortHolder::Unknown;
+    char buf[32];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    return n > 0 && std::string_view(buf, static_cast<size_t>(n)) == kModemManagerNote ? PortHolder::ModemManager
+                                                                                         : PortHolder::Unknown;
+}
+
+std::string DialErrorText(uint32_t code)
+{
+    if (code == 633 && NotedPortHolder() == PortHolder::ModemManager)
+        return std::string(kModemManagerHoldsThePort);
+    return std::string(ErrorText(code));
 }
 
 } // namespace sp::ras

@@ -99,6 +99,7 @@ SerialModem ReadSerial(const IniFile& ini, const std::string& section, const Dev
     if (auto v = ini.Get(section, "PppdOptions"))
         m.pppdOptions = Words(*v);
     m.dropError = b.dropError;
+    m.lockDir = Trim(ini.Get(section, "LockDir").value_or(ini.Get("Service", "LockDir").value_or("")));
     return m;
 }
 

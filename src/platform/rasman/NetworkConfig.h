@@ -46,6 +46,7 @@ struct SerialModem {
     std::string pppd = "/usr/sbin/pppd";
     std::vector<std::string> pppdOptions = {"noauth"};
     uint32_t dropError = 629; // what a link dropped by rasctl ends with
+    std::string lockDir;      // where its lock file goes; empty: the machine's lock folder
 };
 
 struct ExtraDevice {

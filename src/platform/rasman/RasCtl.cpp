@@ -6,6 +6,7 @@
 #include "platform/rasapi/ServiceStart.h"
 #include "platform/base/IniFile.h"
 #include "platform/rasman/DefaultMachine.h"
+#include "platform/rasman/ModemManagerClient.h"
 #include "platform/rasman/NetworkConfig.h"
 #include "platform/rasman/ServiceLog.h"
 
@@ -19,7 +20,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace sp::ras {
@@ -133,6 +136,29 @@ bool ParseU32(const std::string& s, uint32_t& v)
     }
 }
 
+// A serial modem's fourth column: whether ModemManager manages its port.
+// ModemManager is asked once per listing, and only when it lists a serial
+// modem; while a dial holds the modem the service says so itself.
+using ManagedPorts = std::optional<std::optional<std::vector<std::string>>>;
+std::string ModemManagerColumn(const std::string& driver, ManagedPorts& managed)
+{
+    constexpr std::string_view kSerial = "serial ";
+    const auto speed = driver.rfind(' ');
+    if (driver.compare(0, kSerial.size(), kSerial) != 0 || driver.find('\t') != std::string::npos
+        || speed <= kSerial.size())
+        return {};
+    const std::string port = driver.substr(kSerial.size(), speed - kSerial.size());
+    if (!managed)
+        managed = ModemManagerClient::ManagedPorts(std::chrono::milliseconds(500));
+    if (!*managed)
+        return {}; // no ModemManager on this machine
+    for (const std::string& name : **managed) {
+        if (ModemManagerClient::SamePort(name, port))
+            return "\tmanaged by ModemManager";
+    }
+    return "\tnot managed by ModemManager";
+}
+
 int Result(uint32_t code, std::ostream& err)
 {
     if (code == 0)
@@ -199,8 +225,9 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (!List(l, err))
             return 1;
         if (cmd == "devices") {
+            ManagedPorts managed;
             for (const auto& d : l.devices)
-                out << d.type << "\t" << d.name << "\t" << d.driver << "\n";
+                out << d.type << "\t" << d.name << "\t" << d.driver << ModemManagerColumn(d.driver, managed) << "\n";
         } else if (cmd == "entries") {
             for (const auto& e : l.entries)
                 out << e.name << "\t" << e.device << "\t" << e.number << "\n";

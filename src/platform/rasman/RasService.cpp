@@ -2,6 +2,7 @@
 
 #include "platform/base/Cp1251.h"
 #include "platform/base/IniFile.h"
+#include "platform/rasapi/RasErrorText.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/EntryFields.h"
@@ -199,8 +200,12 @@ std::string RasService::DriverOf(const Device& d) const
 {
     if (d.type != "modem")
         return "simulated";
-    if (const SerialModem* m = net_.SerialFor(d.name))
-        return "serial " + m->port + " " + std::to_string(m->speed);
+    if (const SerialModem* m = net_.SerialFor(d.name)) {
+        std::string text = "serial " + m->port + " " + std::to_string(m->speed);
+        if (serial_.Inhibits(m->name))
+            text += "\tmanaged by ModemManager, released for the dial";
+        return text;
+    }
     return "simulated";
 }
 
@@ -590,6 +595,7 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
         req.apn = ApnFromUserInit(req.userInit);
     }
     const auto now = Clock::now();
+    NotePortHolder(PortHolder::Unknown); // what held a port at an earlier dial is no news for this one
     if (modem && net_.SerialFor(deviceUtf8) != nullptr)
         c->link = serial_.Dial(req, now);
     else

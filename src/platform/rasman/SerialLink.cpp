@@ -1,6 +1,7 @@
 #include "platform/rasman/SerialLink.h"
 
 #include "platform/base/IniFile.h"
+#include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/ras.h"
 #include "platform/rasman/SerialDialogue.h"
 #include "platform/rasman/ServiceLog.h"
@@ -15,6 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,6 +30,9 @@ using Clock = Link::Clock;
 using namespace std::chrono_literals;
 
 constexpr auto kPppdGrace = 3s;          // SIGTERM to SIGKILL
+// ModemManager closes a modem's ports a moment after it has let go of it.
+constexpr auto kPortWait = 5s;
+constexpr auto kPortRetry = 100ms;
 constexpr size_t kReadBudget = 64 * 1024; // per round, so a flooding line cannot hold the service
 constexpr const char* kNetDir = "/sys/class/net";
 
@@ -127,6 +132,8 @@ public:
     SerialLink(SerialDriver& driver, const SerialModem& modem, const DialRequest& request)
         : driver_(driver), m_(modem), req_(request), bps_(modem.speed)
     {
+        claim_.device = m_.name;
+        claim_.who = m_.name + " (" + m_.port + ")";
     }
     ~SerialLink() override { Close(); }
     SerialLink(const SerialLink&) = delete;
@@ -134,8 +141,12 @@ public:
 
     Clock::time_point Advance(Clock::time_point now, LinkEvents& events) override
     {
+        if (claim_.modemManager && phase_ != Phase::Ended)
+            FollowModemManager(now, events);
         switch (phase_) {
-        case Phase::Open: OpenPort(now, events); break;
+        case Phase::Open: Begin(now, events); break;
+        case Phase::Inhibit: break;
+        case Phase::WaitPort: OpenPort(now, events); break;
         case Phase::Reset:
         case Phase::Init:
         case Phase::Dial: Converse(now, events); break;
@@ -143,20 +154,14 @@ public:
         case Phase::Up: FollowPppd(now, events); break;
         case Phase::Ended: break;
         }
-        switch (phase_) {
-        case Phase::Open: return now;
-        case Phase::Reset:
-        case Phase::Init:
-        case Phase::Dial: return out_.empty() ? deadline_ : std::min(deadline_, now + 20ms);
-        case Phase::Ppp: return pppdEof_ ? std::min(deadline_, now + 20ms) : deadline_;
-        case Phase::Up: return pppdEof_ ? now + 20ms : Clock::time_point::max();
-        case Phase::Ended: break;
-        }
-        return Clock::time_point::max();
+        const Clock::time_point next = Next(now);
+        return claim_.modemManager ? std::min(next, claim_.modemManager->Next()) : next;
     }
 
     void Watch(std::vector<pollfd>& fds) const override
     {
+        if (claim_.modemManager)
+            claim_.modemManager->Watch(fds);
         if ((phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) && tty_.Valid())
             fds.push_back({tty_.Get(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0});
         if ((phase_ == Phase::Ppp || phase_ == Phase::Up) && log_.Valid() && !pppdEof_)
@@ -190,7 +195,23 @@ public:
     uint32_t Bps() const override { return bps_; }
 
 private:
-    enum class Phase { Open, Reset, Init, Dial, Ppp, Up, Ended };
+    enum class Phase { Open, Inhibit, WaitPort, Reset, Init, Dial, Ppp, Up, Ended };
+
+    Clock::time_point Next(Clock::time_point now) const
+    {
+        switch (phase_) {
+        case Phase::Open: return now;
+        case Phase::Inhibit: return Clock::time_point::max(); // ModemManager's answer
+        case Phase::WaitPort: return now + kPortRetry;
+        case Phase::Reset:
+        case Phase::Init:
+        case Phase::Dial: return out_.empty() ? deadline_ : std::min(deadline_, now + 20ms);
+        case Phase::Ppp: return pppdEof_ ? std::min(deadline_, now + 20ms) : deadline_;
+        case Phase::Up: return pppdEof_ ? now + 20ms : Clock::time_point::max();
+        case Phase::Ended: break;
+        }
+        return Clock::time_point::max();
+    }
 
     void Log(const std::string& text) const { ServiceLog(m_.name + " (" + m_.port + "): " + text); }
 
@@ -207,11 +228,12 @@ private:
         events.Failed(state_, error);
     }
 
-    // Hangs up: pppd told to end, DTR dropped, the port closed.
+    // Hangs up: pppd told to end, DTR dropped, the port closed; the port's
+    // claim is given back once nothing uses the port.
     void Close()
     {
         if (pid_ > 0) {
-            driver_.End(pid_, m_.name, pppdEof_ ? -1 : log_.Release());
+            driver_.End(pid_, m_.name, pppdEof_ ? -1 : log_.Release(), std::move(claim_));
             pid_ = -1;
         }
         log_.Reset();
@@ -221,15 +243,111 @@ private:
             ::ioctl(tty_.Get(), TIOCMBIC, &dtr); // not every port has the line (a pty has none)
             tty_.Reset();
         }
+        driver_.Release(std::move(claim_), Clock::now()); // nothing left when it went with pppd
         phase_ = Phase::Ended;
     }
 
-    void OpenPort(Clock::time_point now, LinkEvents& events)
+    // The lock file first, then ModemManager when the bus has one: both
+    // before the port is opened.
+    void Begin(Clock::time_point now, LinkEvents& events)
     {
         Reach(events, RASCS_OpenPort);
+        if (!TakeLock(events))
+            return;
+        claim_.modemManager = ModemManagerClient::Start(m_.port, now);
+        if (claim_.modemManager) {
+            phase_ = Phase::Inhibit;
+            return;
+        }
+        OpenPort(now, events);
+    }
+
+    bool TakeLock(LinkEvents& events)
+    {
+        const std::filesystem::path folder =
+            m_.lockDir.empty() ? PortLock::DefaultFolder() : std::filesystem::path(m_.lockDir);
+        PortLock& lock = claim_.lock;
+        switch (lock.Take(folder, m_.port)) {
+        case PortLock::Result::Taken:
+            if (const auto stale = lock.StaleRemoved())
+                Log("removed the stale lock " + lock.Path().string()
+                    + (*stale > 0 ? " of pid " + std::to_string(*stale) + " (no such process)"
+                                  : std::string(" (an old one that named no process)")));
+            return true;
+        case PortLock::Result::Busy:
+            Fail(events, ERROR_PORT_NOT_AVAILABLE,
+                 "the port is locked by another program: "
+                     + (lock.Holder() > 0 ? "pid " + std::to_string(lock.Holder()) : std::string("a lock being written"))
+                     + " in " + (folder / ("LCK.." + PortLock::FileName(m_.port))).string());
+            return false;
+        case PortLock::Result::NoFolder:
+            Log("no lock file: " + (folder.empty() ? std::string("neither /var/lock nor /run/lock is writable")
+                                                   : folder.string() + " is not a writable folder"));
+            return true;
+        case PortLock::Result::Failed: Log("no lock file: " + lock.Error()); return true;
+        }
+        return true;
+    }
+
+    // ModemManager's answers: before the port is opened they decide the
+    // dial's way; afterwards only a lost bus connection matters.
+    void FollowModemManager(Clock::time_point now, LinkEvents& events)
+    {
+        ModemManagerClient& mm = *claim_.modemManager;
+        const ModemManagerClient::State state = mm.Process(now);
+        if (phase_ != Phase::Inhibit) {
+            if (state == ModemManagerClient::State::Released) {
+                // the bus went away, and the inhibition with it; the port stays ours
+                PortClaim gone;
+                gone.device = claim_.device;
+                gone.who = claim_.who;
+                gone.modemManager = std::move(claim_.modemManager);
+                driver_.Release(std::move(gone), now);
+            }
+            return;
+        }
+        switch (state) {
+        case ModemManagerClient::State::Asking:
+        case ModemManagerClient::State::Releasing:
+        case ModemManagerClient::State::Released: return;
+        case ModemManagerClient::State::NotManaged:
+            if (!mm.Why().empty())
+                Log(mm.Why());
+            claim_.modemManager.reset();
+            OpenPort(now, events);
+            return;
+        case ModemManagerClient::State::Inhibited:
+            Log("ModemManager manages the port (modem " + mm.Device() + "): it let go of the modem for the dial");
+            driver_.Inhibited(m_.name);
+            phase_ = Phase::WaitPort;
+            portWaitUntil_ = now + kPortWait;
+            OpenPort(now, events);
+            return;
+        case ModemManagerClient::State::Refused: {
+            const std::string& why = mm.Why();
+            std::string what = "; allow the service's user to control modems (polkit action "
+                               "org.freedesktop.ModemManager1.Device.Control) or stop ModemManager";
+            if (why.find("UnknownMethod") != std::string::npos)
+                what = "; this ModemManager is older than 1.16 and cannot let go of a modem: stop it "
+                       "(sudo systemctl stop ModemManager)";
+            NotePortHolder(PortHolder::ModemManager);
+            Fail(events, ERROR_PORT_NOT_AVAILABLE,
+                 "ModemManager manages the port (modem " + mm.Device() + ") and refused to let go of it: " + why + what);
+            return;
+        }
+        }
+    }
+
+    // While ModemManager is letting go of the modem the port may still be busy.
+    bool Waiting(Clock::time_point now) const { return phase_ == Phase::WaitPort && now < portWaitUntil_; }
+
+    void OpenPort(Clock::time_point now, LinkEvents& events)
+    {
         const int fd = ::open(m_.port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             const int e = errno;
+            if (e == EBUSY && Waiting(now))
+                return;
             std::string why = "cannot open the port: " + std::string(std::strerror(e));
             if (e == EACCES)
                 why += " (the user of the service needs to be in the port's group, usually dialout)";
@@ -239,7 +357,14 @@ private:
         tty_ = Fd(fd);
         // One dial per port: other programs that open it exclusively are kept out too.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            Fail(events, ERROR_PORT_NOT_AVAILABLE, "the port is in use by another program");
+            if (Waiting(now)) {
+                tty_.Reset();
+                return;
+            }
+            Fail(events, ERROR_PORT_NOT_AVAILABLE,
+                 phase_ == Phase::WaitPort ? "the port was still in use " + std::to_string(kPortWait.count())
+                                                 + " s after ModemManager let go of the modem"
+                                           : std::string("the port is in use by another program"));
             return;
         }
         termios t{};
@@ -524,6 +649,8 @@ private:
     SerialDriver& driver_;
     SerialModem m_;
     DialRequest req_;
+    PortClaim claim_;
+    Clock::time_point portWaitUntil_{};
     Phase phase_ = Phase::Open;
     uint32_t state_ = RASCS_OpenPort;
     uint32_t bps_;
@@ -564,10 +691,34 @@ std::unique_ptr<Link> SerialDriver::Dial(const DialRequest& request, Link::Clock
     return std::make_unique<SerialLink>(*this, *m, request);
 }
 
-void SerialDriver::End(pid_t pid, const std::string& device, int log)
+void SerialDriver::End(pid_t pid, const std::string& device, int log, PortClaim claim)
 {
     ::kill(pid, SIGTERM);
-    ending_.push_back({pid, Clock::now() + kPppdGrace, false, device, log, LineSplitter()});
+    ending_.push_back({pid, Clock::now() + kPppdGrace, false, device, log, LineSplitter(), std::move(claim)});
+}
+
+void SerialDriver::Release(PortClaim claim, Link::Clock::time_point now)
+{
+    claim.lock.Release();
+    if (!claim.modemManager)
+        return;
+    claim.modemManager->Uninhibit(now);
+    if (claim.modemManager->Current() == ModemManagerClient::State::Releasing)
+        releasing_.push_back(std::move(claim));
+    else
+        Released(claim);
+}
+
+void SerialDriver::Released(PortClaim& claim)
+{
+    if (inhibited_.erase(claim.device) != 0) {
+        const std::string& why = claim.modemManager->Why();
+        ServiceLog(claim.who + ": "
+                   + (why.empty() ? std::string("ModemManager has the modem back")
+                                  : "ModemManager did not confirm the modem's return (" + why
+                                        + "); it takes the modem back when the service's bus connection closes"));
+    }
+    claim.modemManager.reset(); // the connection closes: no inhibition of ours outlives it
 }
 
 void SerialDriver::Drain(Child& c)
@@ -596,6 +747,7 @@ Link::Clock::time_point SerialDriver::Advance(Link::Clock::time_point now)
                 ServiceLog(it->device + ": pppd (pid " + std::to_string(it->pid) + ") ended after the hang-up: "
                            + (it->killed ? std::string("killed") : PppdExitText(code)));
             }
+            Release(std::move(it->claim), now);
             it = ending_.erase(it);
             continue;
         }
@@ -604,6 +756,16 @@ Link::Clock::time_point SerialDriver::Advance(Link::Clock::time_point now)
             it->killed = true;
         }
         next = std::min(next, it->killed ? now + 20ms : std::min(it->killAt, now + 50ms));
+        ++it;
+    }
+    for (auto it = releasing_.begin(); it != releasing_.end();) {
+        if (it->modemManager->Process(now) != ModemManagerClient::State::Releasing) {
+            Released(*it);
+            it = releasing_.erase(it);
+            continue;
+        }
+        // its answer does not wake the loop: look again soon
+        next = std::min({next, it->modemManager->Next(), Link::Clock::time_point(now + 20ms)});
         ++it;
     }
     return next;

@@ -1,15 +1,29 @@
 #pragma once
 
 #include "platform/rasman/Link.h"
+#include "platform/rasman/ModemManagerClient.h"
 #include "platform/rasman/NetworkConfig.h"
+#include "platform/rasman/PortLock.h"
 #include "platform/rasman/SerialDialogue.h"
 
 #include <sys/types.h>
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace sp::ras {
+
+// What keeps a port a dial's own beside its descriptor: the lock file other
+// programs honour and ModemManager's inhibition of the modem. Given back
+// only once nothing uses the port any more (pppd too).
+struct PortClaim {
+    std::string device; // the modem's name
+    std::string who;    // "name (port)", for the log
+    PortLock lock;
+    std::unique_ptr<ModemManagerClient> modemManager;
+};
 
 // Real modems on serial ports: the AT dialogue on the tty, then pppd on the
 // line. A pppd that is told to end is followed here until it has gone, so a
@@ -26,9 +40,17 @@ public:
 
     // Asks a child to end (SIGTERM now, SIGKILL after a grace time) and reaps
     // it; its log (a descriptor handed over, or -1) is read to its end, so its
-    // last words are kept and it never dies writing them.
-    void End(pid_t pid, const std::string& device, int log);
+    // last words are kept and it never dies writing them. The port's claim is
+    // given back once it has gone.
+    void End(pid_t pid, const std::string& device, int log, PortClaim claim);
     [[nodiscard]] size_t Ending() const { return ending_.size(); }
+
+    // Gives a port back: its lock file now, the modem to ModemManager as soon
+    // as ModemManager answers (or its time runs out).
+    void Release(PortClaim claim, Link::Clock::time_point now);
+    // A dial of this device holds ModemManager's inhibition of its modem.
+    void Inhibited(const std::string& device) { inhibited_.insert(device); }
+    [[nodiscard]] bool Inhibits(const std::string& device) const { return inhibited_.count(device) != 0; }
 
 private:
     struct Child {
@@ -38,10 +60,14 @@ private:
         std::string device;
         int log;
         LineSplitter lines;
+        PortClaim claim;
     };
     void Drain(Child& c);
+    void Released(PortClaim& claim);
     const NetworkConfig& net_;
     std::vector<Child> ending_;
+    std::vector<PortClaim> releasing_;
+    std::set<std::string> inhibited_;
 };
 
 } // namespace sp::ras

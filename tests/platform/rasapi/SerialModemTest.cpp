@@ -4,16 +4,22 @@
 // run and a stand-in that speaks pppd's log where it does not.
 #include "DialRecorder.h"
 #include "FakeModem.h"
+#include "ModemManagerStandIn.h"
 #include "ServiceFixture.h"
 
+#include "platform/rasman/PortLock.h"
 #include "platform/rasman/RasCtl.h"
 #include "platform/rasman/SerialDialogue.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -110,6 +116,78 @@ TEST(SerialDialogue, InterfaceCountersFromTheStatisticsFolder)
     EXPECT_EQ(c->tx, 42u);
     EXPECT_FALSE(ReadInterfaceCounters(dir, "ppp1").has_value());
     EXPECT_FALSE(ReadInterfaceCounters(dir, "../ppp0").has_value());
+    fs::remove_all(dir);
+}
+
+TEST(PortLock, TakenInTheUsualFormatAndHonouredAsOtherDialersWriteIt)
+{
+    EXPECT_EQ(PortLock::FileName("/dev/ttyUSB7"), "ttyUSB7");
+    EXPECT_EQ(PortLock::FileName("/dev/pts/3"), "pts_3");
+    EXPECT_EQ(PortLock::FileName("/dev/.."), "");
+
+    char tmpl[] = "/tmp/lockdir-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    const fs::path file = dir / "LCK..ttyUSB7";
+    auto read = [&] {
+        std::ifstream in(file);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    };
+    auto write = [&](const std::string& text) { std::ofstream(file, std::ios::binary) << text; };
+    char mine[16];
+    std::snprintf(mine, sizeof mine, "%10d\n", static_cast<int>(::getpid()));
+
+    // none: ten characters of pid and a line end, gone again at release
+    {
+        PortLock lock;
+        ASSERT_EQ(lock.Take(dir, "/dev/ttyUSB7"), PortLock::Result::Taken) << lock.Error();
+        EXPECT_EQ(read(), mine);
+        EXPECT_FALSE(lock.StaleRemoved());
+    }
+    EXPECT_FALSE(fs::exists(file));
+
+    // live: another process's, in the text or the old binary form, or one still being written
+    const int32_t init = 1;
+    for (const std::string& live : {std::string("         1\n"), std::string(reinterpret_cast<const char*>(&init), 4), std::string()}) {
+        write(live);
+        PortLock lock;
+        EXPECT_EQ(lock.Take(dir, "/dev/ttyUSB7"), PortLock::Result::Busy);
+        EXPECT_EQ(lock.Holder(), live.empty() ? 0 : 1);
+        EXPECT_EQ(read(), live);
+    }
+
+    // stale: its process has gone (or has ended and waits to be reaped), or
+    // it named nobody long ago
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    const pid_t zombie = ::fork();
+    if (zombie == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_GT(zombie, 0);
+    ::waitpid(gone, nullptr, 0);
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT); // ended, not reaped
+    for (const pid_t stale : {gone, zombie, 0}) {
+        write(stale ? std::to_string(stale) + "\n" : "not a pid\n");
+        if (!stale)
+            fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+        PortLock lock;
+        ASSERT_EQ(lock.Take(dir, "/dev/ttyUSB7"), PortLock::Result::Taken) << lock.Error();
+        EXPECT_EQ(lock.StaleRemoved(), std::optional<pid_t>(stale));
+        EXPECT_EQ(read(), mine);
+        // a lock someone else has taken over meanwhile stays theirs
+        write("         1\n");
+    }
+    EXPECT_EQ(read(), "         1\n");
+    ::waitpid(zombie, nullptr, 0);
+
+    EXPECT_EQ(PortLock().Take(dir / "missing", "/dev/ttyUSB7"), PortLock::Result::NoFolder);
+    // no temporary file left behind
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     fs::remove_all(dir);
 }
 
@@ -502,6 +580,169 @@ TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
         EXPECT_TRUE(NoChildLeft());
         EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     }
+}
+
+// ------------------------------------------------------------------ lock files and ModemManager
+
+class PortClaimTest : public SerialModemTest {
+protected:
+    fs::path LockFile(const std::string& port) const { return root_ / "lock" / ("LCK.." + PortLock::FileName(port)); }
+    static std::string Hdb(int pid)
+    {
+        char text[16];
+        std::snprintf(text, sizeof text, "%10d\n", pid);
+        return text;
+    }
+    std::string ErrorString(DWORD code)
+    {
+        char buf[512] = {};
+        EXPECT_EQ(RAS(RasGetErrorStringA)(code, buf, sizeof buf), SUCCESS);
+        return buf;
+    }
+};
+
+TEST_F(PortClaimTest, AnotherProgramsLiveLockKeepsTheDialOutAStaleOneIsTakenOver)
+{
+    FakeModem::Behaviour b;
+    b.dialAnswer = "BUSY";
+    b.dialDelayMs = 600;
+    FakeModem modem(b);
+    Install(modem.Port());
+    const fs::path lock = LockFile(modem.Port());
+
+    std::ofstream(lock) << Hdb(1);
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(633)));
+    EXPECT_TRUE(modem.Commands().empty());
+    EXPECT_NE(ServiceLogText().find("locked by another program: pid 1 in " + lock.string()), std::string::npos)
+        << ServiceLogText();
+    EXPECT_EQ(Read(lock), Hdb(1));
+
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    std::ofstream(lock) << Hdb(gone);
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(modem.WaitCommand("ATD", 5s));
+    EXPECT_EQ(Read(lock), Hdb(DaemonPid())); // the service's own while it dials
+    ASSERT_TRUE(rec.WaitFinal(5s));
+    EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676)));
+    EXPECT_FALSE(fs::exists(lock)); // given back with the port
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    EXPECT_NE(ServiceLogText().find("removed the stale lock " + lock.string() + " of pid " + std::to_string(gone)),
+              std::string::npos);
+}
+
+TEST_F(PortClaimTest, ModemManagerLetsGoOfTheModemForTheDialAndGetsItBackAfter)
+{
+    FakeModem::Behaviour b;
+    b.dialDelayMs = 800; // time to look at the service mid-dial
+    FakeModem modem(b);
+    ModemManagerStandIn mm(root_ / "mm", modem.Port(), ModemManagerStandIn::Mode::Normal);
+    ASSERT_TRUE(mm.Ready());
+    Install(modem.Port());
+    const std::string uid = ModemManagerStandIn::kUid;
+    EXPECT_NE(Ctl({"devices"}).find(" 115200\tmanaged by ModemManager\n"), std::string::npos) << Ctl({"devices"});
+
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(modem.WaitCommand("ATD", 10s)) << ServiceLogText();
+    EXPECT_NE(Ctl({"devices"}).find("\tmanaged by ModemManager, released for the dial\n"), std::string::npos);
+    ASSERT_TRUE(rec.WaitFinal(10s));
+    if (!fs::exists("/dev/ppp")) {
+        EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(720))) << ServiceLogText();
+    }
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+
+    // Given back once pppd has gone and the port is closed: ModemManager takes it at once.
+    ASSERT_TRUE(mm.WaitRecord("took the port back", 5s));
+    const std::vector<std::string> calls = {"InhibitDevice " + uid + " true", "let go of the port",
+                                            "InhibitDevice " + uid + " false", "took the port back"};
+    EXPECT_EQ(mm.Record(), calls);
+    const std::string log = Ctl({"log"});
+    EXPECT_NE(log.find("ModemManager manages the port (modem " + uid + "): it let go of the modem for the dial"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("ModemManager has the modem back"), std::string::npos) << log;
+    EXPECT_NE(Ctl({"devices"}).find(" 115200\tmanaged by ModemManager\n"), std::string::npos);
+}
+
+TEST_F(PortClaimTest, AServiceKilledMidDialLeavesNeitherTheModemNorThePortHeld)
+{
+    FakeModem::Behaviour b;
+    b.dialDelayMs = 3000;
+    b.dialAnswer = "BUSY";
+    FakeModem modem(b);
+    ModemManagerStandIn mm(root_ / "mm", modem.Port(), ModemManagerStandIn::Mode::Normal);
+    ASSERT_TRUE(mm.Ready());
+    Install(modem.Port());
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(modem.WaitCommand("ATD", 10s));
+    const int pid = DaemonPid();
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGKILL);
+    // ModemManager sees the service's bus connection close and takes its modem back.
+    EXPECT_TRUE(mm.WaitRecord("client left " + std::string(ModemManagerStandIn::kUid), 5s));
+    EXPECT_TRUE(mm.WaitRecord("took the port back", 5s));
+    EXPECT_TRUE(rec.WaitFinal(10s)); // the dial's end (619) reaches its notifier
+    EXPECT_EQ(Read(LockFile(modem.Port())), Hdb(pid)); // a dead process's lock
+
+    // The next service takes the stale lock over and has the modem released again.
+    DialRecorder again;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(again.WaitFinal(15s)) << ServiceLogText();
+    EXPECT_EQ(again.Reports().back(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(678))) << ServiceLogText();
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    EXPECT_NE(ServiceLogText().find("of pid " + std::to_string(pid) + " (no such process)"), std::string::npos);
+    const std::vector<std::string> calls = mm.Record();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "InhibitDevice " + std::string(ModemManagerStandIn::kUid) + " true"),
+              2);
+}
+
+TEST_F(PortClaimTest, ModemManagerThatWillNotLetGoGives633WithTheWayOut)
+{
+    const std::string table633 = ErrorString(633);
+    const std::pair<ModemManagerStandIn::Mode, const char*> refusals[] = {
+        {ModemManagerStandIn::Mode::Denied, "Unauthorized: Not authorized"},
+        {ModemManagerStandIn::Mode::Old, "UnknownMethod"}};
+    int n = 0;
+    for (const auto& [mode, why] : refusals) {
+        StopDaemon(); // the next one is started on this stand-in's bus
+        FakeModem modem;
+        ModemManagerStandIn mm(root_ / ("mm" + std::to_string(++n)), modem.Port(), mode);
+        ASSERT_TRUE(mm.Ready());
+        Install(modem.Port());
+        EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_OpenPort), DWORD(633))) << why;
+        EXPECT_TRUE(modem.Commands().empty());
+        const std::string log = ServiceLogText();
+        EXPECT_NE(log.find(std::string("and refused to let go of it: org.freedesktop.")), std::string::npos) << log;
+        EXPECT_NE(log.find(why), std::string::npos) << log;
+        const std::string text = ErrorString(633);
+        EXPECT_NE(text.find("ModemManager holds the modem's port"), std::string::npos) << text;
+        EXPECT_NE(text.find("sudo systemctl stop ModemManager"), std::string::npos) << text;
+        EXPECT_FALSE(fs::exists(LockFile(modem.Port())));
+    }
+    EXPECT_NE(ServiceLogText().find("polkit action org.freedesktop.ModemManager1.Device.Control"), std::string::npos);
+    EXPECT_NE(ServiceLogText().find("older than 1.16"), std::string::npos);
+
+    // Without ModemManager on its bus the dial goes straight to the port, and
+    // 633 has its own text again.
+    StopDaemon();
+    FakeModem::Behaviour b;
+    b.dialAnswer = "BUSY";
+    FakeModem modem(b);
+    ModemManagerStandIn bus(root_ / "bus", modem.Port(), ModemManagerStandIn::Mode::Absent);
+    ASSERT_TRUE(bus.Ready());
+    const size_t before = ServiceLogText().size();
+    Install(modem.Port());
+    EXPECT_EQ(Ctl({"devices"}).find("ModemManager"), std::string::npos);
+    EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676)));
+    EXPECT_EQ(ServiceLogText().find("ModemManager", before), std::string::npos);
+    EXPECT_EQ(ErrorString(633), table633);
 }
 
 } // namespace

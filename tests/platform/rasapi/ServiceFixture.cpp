@@ -50,6 +50,11 @@ void ServiceFixture::SetUp()
     ASSERT_TRUE(sp::ras::EnsureDefaultMachine());
     SetNetwork("Service", "StateDelayMs", "20");
     SetNetwork("Service", "TickMs", "50");
+    // Nothing of this machine's: no system bus (no ModemManager), and the
+    // serial ports' lock files in a folder of the test's own.
+    ::setenv("SKYPORTAL_SYSTEM_BUS_ADDRESS", ("unix:path=" + (root_ / "no-system-bus").string()).c_str(), 1);
+    fs::create_directories(root_ / "lock");
+    SetNetwork("Service", "LockDir", (root_ / "lock").string());
 }
 
 void ServiceFixture::TearDown()
