@@ -1,5 +1,6 @@
 #include "update/ApnUpdate.h"
 
+#include "update/Apn.h"
 #include "update/HttpFetch.h"
 #include "update/TCPBlockSocket.h"
 
@@ -80,15 +81,21 @@ void Receive(TTCPBlockSocket& socket, std::string& body) {
 
 // Lines end at CR LF, CR or LF; a zero byte ends the text. Blank lines go,
 // the rest are trimmed, and the first line (the list's heading) is dropped.
+// The list goes into the modem's init string at the next dial: one line that
+// is not an APN, or more APNs than a dial can try, and the list is refused
+// whole, so a subscriber never dials with half of what the operator meant.
 std::vector<std::string> ParseApnList(std::string_view body) {
     body = body.substr(0, body.find('\0'));
-    std::vector<std::string> lines;
-    while (!body.empty()) {
+    struct TLine {
+        std::string_view text;
+        size_t number;
+    };
+    std::vector<TLine> lines;
+    for (size_t number = 1; !body.empty(); ++number) {
         size_t end = body.find_first_of("\r\n");
-        std::string_view line = body.substr(0, end);
-        std::string_view trimmed = Trim(line);
+        std::string_view trimmed = Trim(body.substr(0, end));
         if (!trimmed.empty())
-            lines.emplace_back(trimmed);
+            lines.push_back({trimmed, number});
         if (end == std::string_view::npos)
             break;
         size_t next = end + 1;
@@ -100,9 +107,22 @@ std::vector<std::string> ParseApnList(std::string_view body) {
     if (lines.size() < 2)
         Fail(kBadFormatText);
     lines.erase(lines.begin());
-    return lines;
+    for (const TLine& line : lines)
+        if (!IsApn(line.text))
+            Fail(BadApnLineText(line.number));
+    if (lines.size() > kMaxApnCount)
+        Fail(kTooManyApnsText);
+    std::vector<std::string> apns;
+    apns.reserve(lines.size());
+    for (const TLine& line : lines)
+        apns.emplace_back(line.text);
+    return apns;
 }
 } // namespace
+
+std::string BadApnLineText(size_t line) {
+    return std::string(kBadApnLinePrefix) + std::to_string(line);
+}
 
 std::string UpdateServerHost() {
     const char* env = std::getenv("SKYPORTAL_UPDATE_HOST");
