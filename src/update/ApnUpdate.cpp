@@ -79,6 +79,10 @@ void Receive(TTCPBlockSocket& socket, std::string& body) {
         Fail(Concat(kReceiveFailedPrefix, error));
 }
 
+std::string BadApnLineText(size_t line) {
+    return std::string(kBadApnLinePrefix) + std::to_string(line);
+}
+
 // Lines end at CR LF, CR or LF; a zero byte ends the text. Blank lines go,
 // the rest are trimmed, and the first line (the list's heading) is dropped.
 // The list goes into the modem's init string at the next dial: one line that
@@ -86,16 +90,22 @@ void Receive(TTCPBlockSocket& socket, std::string& body) {
 // whole, so a subscriber never dials with half of what the operator meant.
 std::vector<std::string> ParseApnList(std::string_view body) {
     body = body.substr(0, body.find('\0'));
-    struct TLine {
-        std::string_view text;
-        size_t number;
-    };
-    std::vector<TLine> lines;
+    std::vector<std::string> apns;
+    bool heading = false;
     for (size_t number = 1; !body.empty(); ++number) {
         size_t end = body.find_first_of("\r\n");
-        std::string_view trimmed = Trim(body.substr(0, end));
-        if (!trimmed.empty())
-            lines.push_back({trimmed, number});
+        std::string_view line = Trim(body.substr(0, end));
+        if (!line.empty()) {
+            if (!heading) {
+                heading = true;
+            } else if (!IsApn(line)) {
+                Fail(BadApnLineText(number));
+            } else if (apns.size() == kMaxApnCount) {
+                Fail(kTooManyApnsText);
+            } else {
+                apns.emplace_back(line);
+            }
+        }
         if (end == std::string_view::npos)
             break;
         size_t next = end + 1;
@@ -104,25 +114,11 @@ std::vector<std::string> ParseApnList(std::string_view body) {
         body.remove_prefix(next);
     }
     // A list without an APN would leave the dialer nothing to try.
-    if (lines.size() < 2)
+    if (apns.empty())
         Fail(kBadFormatText);
-    lines.erase(lines.begin());
-    for (const TLine& line : lines)
-        if (!IsApn(line.text))
-            Fail(BadApnLineText(line.number));
-    if (lines.size() > kMaxApnCount)
-        Fail(kTooManyApnsText);
-    std::vector<std::string> apns;
-    apns.reserve(lines.size());
-    for (const TLine& line : lines)
-        apns.emplace_back(line.text);
     return apns;
 }
 } // namespace
-
-std::string BadApnLineText(size_t line) {
-    return std::string(kBadApnLinePrefix) + std::to_string(line);
-}
 
 std::string UpdateServerHost() {
     const char* env = std::getenv("SKYPORTAL_UPDATE_HOST");

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +27,6 @@ inline constexpr std::string_view kOtherProgramVersionText =
 // from 1 over every line of the answer), or more than kMaxApnCount APNs.
 inline constexpr std::string_view kBadApnLinePrefix = "Ошибка при получении обновлений: неверный APN в строке ";
 inline constexpr std::string_view kTooManyApnsText = "Ошибка при получении обновлений: в списке больше 100 APN";
-[[nodiscard]] std::string BadApnLineText(size_t line);
 
 // Asks the server whether its APN list is newer than the local one.
 // version: in "<program version>.<APN version>", out the server's value
