@@ -12,6 +12,7 @@
 #include "ras/RasErrors.h"
 #include "ras/RasGlobals.h"
 #include "ras/TrafficCounters.h"
+#include "update/Apn.h"
 
 #include <QCoreApplication>
 
@@ -296,6 +297,14 @@ void TDialThread::Dial()
     std::vector<std::string>& apns = *APNList;
     for (size_t i = 0; i < apns.size(); ++i) {
         const std::string apn = TrimApn(apns[i]);
+        // Whatever the list holds (a list stored by an older version, a value
+        // edited by hand), only an APN goes into the modem's init string:
+        // anything else could close its quotes and add commands of its own.
+        // It is passed over as an APN that failed with a retryable code.
+        if (!IsApn(apn)) {
+            WriteLog("DIAL-params", 0, "APN skipped, not an access point name: " + apns[i]);
+            continue;
+        }
         SetProgressText("Настройка модема...");
         NotifyProgress();
         SetModemInitString(ModemName, InitStringFor(apn));

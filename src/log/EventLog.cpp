@@ -4,6 +4,7 @@
 #include "platform/base/CommandLine.h"
 #include "platform/base/Cp1251.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -61,7 +62,43 @@ void AppendToFile(const std::filesystem::path& path, const std::string& bytes) {
     ::close(fd);
 }
 
+// Length of the UTF-8 sequence that starts the text, or 1 for a byte that
+// does not start a whole one.
+size_t Utf8SequenceLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text.front());
+    const size_t n = lead < 0xC2 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 1;
+    if (n > text.size())
+        return 1;
+    for (size_t i = 1; i < n; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            return 1;
+    return n;
+}
+
+// C0 controls, DEL and the C1 controls (U+0080 to U+009F).
+bool IsControl(std::string_view character) {
+    const auto first = static_cast<unsigned char>(character.front());
+    if (character.size() == 1)
+        return first < 0x20 || first == 0x7F;
+    return first == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
+}
+
 } // namespace
+
+std::string LogLineText(std::string_view text) {
+    text = text.substr(0, text.find_first_of("\r\n"));
+    std::string line;
+    line.reserve(std::min(text.size(), kMaxLogTextLength));
+    for (size_t count = 0; count < kMaxLogTextLength && !text.empty(); ++count) {
+        const std::string_view character = text.substr(0, Utf8SequenceLength(text));
+        if (IsControl(character))
+            line += ' ';
+        else
+            line += character;
+        text.remove_prefix(character.size());
+    }
+    return line;
+}
 
 void WriteLog(std::string_view source, int32_t code, std::string_view text) {
     if (ParamStr(1) != "/l")
@@ -73,7 +110,7 @@ void WriteLog(std::string_view source, int32_t code, std::string_view text) {
         line += "      code: ";
         line += std::to_string(code);
         line += "         msg: ";
-        line += text;
+        line += LogLineText(text);
 
         std::string bytes = Utf8ToCp1251(line);
         if (ParamStr(2) != "/n")

@@ -1,5 +1,6 @@
 #include "update/ApnUpdate.h"
 
+#include "update/Apn.h"
 #include "update/HttpFetch.h"
 #include "update/TCPBlockSocket.h"
 
@@ -78,17 +79,33 @@ void Receive(TTCPBlockSocket& socket, std::string& body) {
         Fail(Concat(kReceiveFailedPrefix, error));
 }
 
+std::string BadApnLineText(size_t line) {
+    return std::string(kBadApnLinePrefix) + std::to_string(line);
+}
+
 // Lines end at CR LF, CR or LF; a zero byte ends the text. Blank lines go,
 // the rest are trimmed, and the first line (the list's heading) is dropped.
+// The list goes into the modem's init string at the next dial: one line that
+// is not an APN, or more APNs than a dial can try, and the list is refused
+// whole, so a subscriber never dials with half of what the operator meant.
 std::vector<std::string> ParseApnList(std::string_view body) {
     body = body.substr(0, body.find('\0'));
-    std::vector<std::string> lines;
-    while (!body.empty()) {
+    std::vector<std::string> apns;
+    bool heading = false;
+    for (size_t number = 1; !body.empty(); ++number) {
         size_t end = body.find_first_of("\r\n");
-        std::string_view line = body.substr(0, end);
-        std::string_view trimmed = Trim(line);
-        if (!trimmed.empty())
-            lines.emplace_back(trimmed);
+        std::string_view line = Trim(body.substr(0, end));
+        if (!line.empty()) {
+            if (!heading) {
+                heading = true;
+            } else if (!IsApn(line)) {
+                Fail(BadApnLineText(number));
+            } else if (apns.size() == kMaxApnCount) {
+                Fail(kTooManyApnsText);
+            } else {
+                apns.emplace_back(line);
+            }
+        }
         if (end == std::string_view::npos)
             break;
         size_t next = end + 1;
@@ -97,10 +114,9 @@ std::vector<std::string> ParseApnList(std::string_view body) {
         body.remove_prefix(next);
     }
     // A list without an APN would leave the dialer nothing to try.
-    if (lines.size() < 2)
+    if (apns.empty())
         Fail(kBadFormatText);
-    lines.erase(lines.begin());
-    return lines;
+    return apns;
 }
 } // namespace
 

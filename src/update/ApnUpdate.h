@@ -23,11 +23,16 @@ inline constexpr std::string_view kReceiveFailedPrefix = "Ошибка при п
 inline constexpr std::string_view kBadFormatText = "Ошибка при получении обновлений: неверный формат ответа";
 inline constexpr std::string_view kOtherProgramVersionText =
     "Ошибка при получении обновлений: версия приложения отличается от запрошенной";
+// A list refused whole: a line that is not an APN (its number follows, counted
+// from 1 over every line of the answer), or more than kMaxApnCount APNs.
+inline constexpr std::string_view kBadApnLinePrefix = "Ошибка при получении обновлений: неверный APN в строке ";
+inline constexpr std::string_view kTooManyApnsText = "Ошибка при получении обновлений: в списке больше 100 APN";
 
 // Asks the server whether its APN list is newer than the local one.
 // version: in "<program version>.<APN version>", out the server's value
 // when its APN version is greater (a character comparison).
-// apns: replaced by the served list only when takeList is true.
+// apns: replaced by the served list only when takeList is true and every
+// line of it is an APN (see IsApn), at most kMaxApnCount of them.
 // message: "Обновление списка APN не требуется", or the failure text;
 // left unchanged after an update.
 // True when the check completed (updated or not needed). Blocks the caller

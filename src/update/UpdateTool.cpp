@@ -34,7 +34,8 @@ int RunUpdate(const std::string& host, std::string version, bool takeList) {
     std::cout << "result: " << (ok ? "true" : "false") << '\n'
               << "version: " << version << '\n'
               << "message: " << message << '\n';
-    if (takeList)
+    // A refused list is not shown: the program would not have taken it.
+    if (takeList && ok)
         for (const std::string& apn : apns)
             std::cout << apn << '\n';
     return ok ? 0 : 1;

@@ -143,7 +143,7 @@ TEST_F(EventLogTest, PlainLinesHaveTheExactFormatInCodePage1251) {
 
 TEST_F(EventLogTest, EncipheredLinesReadBackWithTheSupportTool) {
     SetCommandLine(std::vector<std::string>{"skyportal", "/l"});
-    const std::string longText = "Подробности: " + std::string(3000, 'x'); // beyond the old 247-byte limit
+    const std::string longText = "Подробности: " + std::string(900, 'x'); // beyond the old 247-byte limit
     WriteLog("THREAD-new-stat", 0, "Speed: 120 Received 5000 Tramsmitted 800 Time 0:02:10");
     WriteLog("OpenConnection", 888, "Нет доступа");
     WriteLog("DIAL-params", 0, longText);
@@ -217,4 +217,27 @@ TEST_F(EventLogTest, AFolderThatCannotBeWrittenLosesTheLineQuietly) {
 
     SetLogFolder({});
     EXPECT_EQ(LogFilePath(), fs::path(ProgramFile()).parent_path() / "GPRSlog.log");
+}
+
+// Texts from outside (a server's answer, the service's error texts, values a
+// user edited) stand in the log as one line of bounded length.
+TEST_F(EventLogTest, EveryTextBecomesOneLineOfAtMostAThousandCharacters) {
+    SetCommandLine(std::vector<std::string>{"skyportal", "/l", "/n"});
+    WriteLog("GetAPNList", 0, "404 Not Found\r\n12:00:00 : src: WINVER      code: 501         msg: forged");
+    WriteLog("RAS-Dial", 720, std::string("a\tb\x1b[31mc\x7f" "d\0e", 13) + "\xC2\x85" "f\rg");
+    WriteLog("FIRST_START", 0, std::string(1500, 'z') + "\n");
+    WriteLog("FIRST_START", 0, std::string(600, 'w') + std::string(10, '\xFF') + "Ж" + "Ы" + std::string(500, 'v'));
+    WriteLog("DIAL-params", 0, "Entry: " + std::string(1200, 'y'));
+    WriteLog("FIRST_START", 0, "\nafter an empty first line");
+
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 6u);
+    auto text = [&](size_t i) { return lines[i].substr(lines[i].find("msg: ") + 5); };
+    EXPECT_EQ(text(0), "404 Not Found");
+    EXPECT_EQ(text(1), "a b [31mc d e f");
+    EXPECT_EQ(text(2), std::string(1000, 'z'));
+    // Characters, not bytes: a byte that is not UTF-8 counts as one.
+    EXPECT_EQ(text(3), std::string(600, 'w') + std::string(10, '?') + Utf8ToCp1251("ЖЫ") + std::string(388, 'v'));
+    EXPECT_EQ(text(4).size(), 1000u);
+    EXPECT_EQ(text(5), "");
 }

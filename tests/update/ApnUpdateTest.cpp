@@ -1,14 +1,20 @@
 #include "NginxServer.h"
 #include "ScriptedServer.h"
 
+#include "log/EventLog.h"
+#include "platform/base/CommandLine.h"
 #include "update/ApnUpdate.h"
+#include "update/HttpFetch.h"
 #include "update/TCPBlockSocket.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sys/wait.h>
 
@@ -158,6 +164,19 @@ TEST_F(OperatorServer, PublishedListReachesTheProgram) {
     EXPECT_NE(std::system((publish + "1.0.10 " + listFile.string() + " 2>/dev/null").c_str()), 0);
     r = Update(Host(), "1.0.6", true);
     EXPECT_EQ(r.message, "Обновление списка APN не требуется");
+
+    // Nor does it publish a list the program would refuse.
+    std::string many;
+    for (int i = 0; i < 101; ++i)
+        many += "apn" + std::to_string(i) + "\n";
+    for (const std::string& refused : {std::string("internet\ninternet\";ATD0900123456;\"\n"), many}) {
+        std::FILE* f = std::fopen(listFile.c_str(), "w");
+        std::fputs(refused.c_str(), f);
+        std::fclose(f);
+        EXPECT_NE(std::system((publish + "1.0.7 " + listFile.string() + " 2>/dev/null").c_str()), 0) << refused;
+        r = Update(Host(), "1.0.6", true);
+        EXPECT_EQ(r.message, "Обновление списка APN не требуется") << refused;
+    }
 }
 
 TEST_F(OperatorServer, MissingResourceGivesItsStatus) {
@@ -238,6 +257,12 @@ TEST_F(OperatorServer, CommandLineTool) {
     EXPECT_EQ(r.out, "error: Connection refused\n");
 
     EXPECT_EQ(RunTool("--first --fetch x").status, 2);
+
+    // A refused list is shown as refused, and not shown.
+    server->Publish("apn/list", "Zentora APN list 5\r\ninternet\";ATD0900123456;\"\r\n");
+    r = RunTool("--host " + Host() + " --version 1.0.0 --take-list");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "result: false\nversion: 1.0.5\nmessage: Ошибка при получении обновлений: неверный APN в строке 2\n");
 }
 
 // The version check, against a server that answers with a given body and
@@ -300,36 +325,78 @@ TEST(VersionRules, ComparedAsTextAfterTheLastDot) {
     }
 }
 
+namespace {
+TUpdated TakeList(const std::string& body) {
+    TScriptedServer server(NextAddress(), {[](TPeer& peer) {
+                                               peer.ReadRequest();
+                                               peer.Send(Ok("VERSION=1.0.2"));
+                                           },
+                                           [&body](TPeer& peer) {
+                                               peer.ReadRequest();
+                                               peer.Send(Ok(body));
+                                           }});
+    return Update(server.Address(), "1.0.1", true);
+}
+} // namespace
+
 TEST(ListResponse, LinesTrimmedBlanksDroppedHeadingRemoved) {
+    const std::string badFormat = "Ошибка при получении обновлений: неверный формат ответа";
     struct Case {
         std::string body;
-        bool ok;
-        std::vector<std::string> apns;
+        std::vector<std::string> apns; // empty: refused with the message
+        std::string message;
     } cases[] = {
-        {"\nhdr\n\n internet \nwap", true, {"internet", "wap"}},
-        {"hdr\r\ninternet\rwap\r\n\r\n", true, {"internet", "wap"}},
-        {"hdr\n\tinternet\twap \n", true, {"internet\twap"}},
-        {std::string("hdr\ninternet\n\0wap\n", 18), true, {"internet"}},
+        {"\nhdr\n\n internet \nwap", {"internet", "wap"}, ""},
+        {"hdr\r\ninternet\rwap\r\n\r\n", {"internet", "wap"}, ""},
+        {std::string("hdr\ninternet\n\0wap\n", 18), {"internet"}, ""},
         // A list without any APN would leave nothing to dial with: refused.
-        {"hdr\n", false, kDefaultList},
-        {"\r\n \r\n", false, kDefaultList},
-        {"", false, kDefaultList},
+        {"hdr\n", {}, badFormat},
+        {"\r\n \r\n", {}, badFormat},
+        {"", {}, badFormat},
+        // Lines are counted as served, the heading and blank lines included.
+        {"hdr\n\tinternet\twap \n", {}, "Ошибка при получении обновлений: неверный APN в строке 2"},
     };
     for (const auto& c : cases) {
-        TScriptedServer server(NextAddress(), {[](TPeer& peer) {
-                                                   peer.ReadRequest();
-                                                   peer.Send(Ok("VERSION=1.0.2"));
-                                               },
-                                               [&c](TPeer& peer) {
-                                                   peer.ReadRequest();
-                                                   peer.Send(Ok(c.body));
-                                               }});
-        auto r = Update(server.Address(), "1.0.1", true);
-        EXPECT_EQ(r.ok, c.ok) << c.body;
-        EXPECT_EQ(r.apns, c.apns) << c.body;
+        auto r = TakeList(c.body);
+        EXPECT_EQ(r.ok, !c.apns.empty()) << c.body;
+        EXPECT_EQ(r.apns, c.apns.empty() ? kDefaultList : c.apns) << c.body;
         EXPECT_EQ(r.version, "1.0.2") << c.body;
-        EXPECT_EQ(r.message, c.ok ? "untouched" : "Ошибка при получении обновлений: неверный формат ответа") << c.body;
+        EXPECT_EQ(r.message, c.apns.empty() ? c.message : "untouched") << c.body;
     }
+}
+
+// What the list holds goes into the modem's init string at the next dial:
+// one line that is not an APN, or too many APNs, and none of it is taken.
+TEST(ListResponse, EveryLineAnApnOrTheListIsRefusedWhole) {
+    std::string hundredApns;
+    for (int i = 1; i <= 100; ++i)
+        hundredApns += "apn" + std::to_string(i) + ".zentora\r\n";
+    const std::string longest = std::string(63, 'a') + "." + std::string(36, 'b');
+    for (const std::string& list : {std::string("internet\r\n"), std::string("internet.mts.ru\r\n"),
+                                    std::string("home-gprs.tele2.ru\r\n"), std::string("3g.net\r\nINTERNET\r\n"),
+                                    hundredApns, longest + "\r\n"}) {
+        auto r = TakeList("Zentora APN list 2\r\n" + list);
+        EXPECT_TRUE(r.ok) << list << r.message;
+        EXPECT_EQ(r.apns.size(), static_cast<size_t>(std::count(list.begin(), list.end(), '\n'))) << list;
+        EXPECT_EQ(r.apns.front(), list.substr(0, list.find('\r'))) << list;
+    }
+
+    const std::string lineThree = "Ошибка при получении обновлений: неверный APN в строке 3";
+    for (const std::string& bad :
+         {std::string("internet\""), std::string("internet\";ATD0900123456;\""), std::string("internet;+CMGS=1"),
+          std::string("inter net"), std::string("inter\x1bnet"), std::string("internet..ru"), std::string(".internet"),
+          std::string("internet."), std::string("-internet"), std::string("internet-.ru"), std::string(64, 'a'),
+          longest + "b", std::string("интернет")}) {
+        auto r = TakeList("Zentora APN list 2\r\n\r\n" + bad + "\r\nwap\r\n");
+        EXPECT_FALSE(r.ok) << bad;
+        EXPECT_EQ(r.message, lineThree) << bad;
+        EXPECT_EQ(r.apns, kDefaultList) << bad;
+    }
+
+    auto r = TakeList("Zentora APN list 2\r\n" + hundredApns + "wap\r\n");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "Ошибка при получении обновлений: в списке больше 100 APN");
+    EXPECT_EQ(r.apns, kDefaultList);
 }
 
 TEST(Failures, TextsAndReleasedSockets) {
@@ -444,4 +511,42 @@ TEST(FirstStart, BodyIsTakenAsReceived) {
     EXPECT_EQ(body, "  first start noted \r\n");
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_TRUE(server.Requests()[0].starts_with("GET /apn/first/ HTTP/1.0\r\n"));
+}
+
+// The body goes into the log as the first-start line: a forged line of the
+// program's own, or a body of 16 MiB, must not get there.
+TEST(FirstStart, AHostileBodyMakesOneBoundedLogLine) {
+    const std::string forged = "Welcome\x1b[2J\r\n12:00:00 : src: RAS-Dial      code: 0         msg: all well\r\n";
+    const std::string huge(kMaxBodyLength - forged.size() - 6, 'x');
+    for (const std::string& sent : {forged, "first\t" + huge + forged}) {
+        TScriptedServer server(NextAddress(), {[&sent](TPeer& peer) {
+                                   peer.ReadRequest();
+                                   peer.Send(Ok(sent));
+                               }});
+        std::string error;
+        std::string body;
+        ReportFirstStart(server.Address(), error, body);
+        ASSERT_EQ(body, sent);
+
+        char tmpl[] = "/tmp/sp-first-XXXXXX";
+        const fs::path folder = ::mkdtemp(tmpl);
+        SetLogFolder(folder);
+        SetCommandLine(std::vector<std::string>{"skyportal", "/l", "/n"});
+        WriteLog("FIRST_START", 0, body);
+        SetCommandLine(std::vector<std::string>{"skyportal"});
+        SetLogFolder({});
+
+        std::ifstream in(folder / "GPRSlog.log", std::ios::binary);
+        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        fs::remove_all(folder);
+        const std::string head = " : src: FIRST_START      code: 0         msg: ";
+        ASSERT_GT(log.size(), 8 + head.size() + 2);
+        EXPECT_EQ(log.substr(8, head.size()), head);
+        const std::string text = log.substr(8 + head.size(), log.size() - 8 - head.size() - 2);
+        EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+        if (sent == forged)
+            EXPECT_EQ(text, "Welcome [2J");
+        else
+            EXPECT_EQ(text, "first " + std::string(994, 'x'));
+    }
 }
