@@ -121,11 +121,13 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-RegistryDb::RegistryDb(const std::filesystem::path& file) : statements_(kSlotCount) {
+RegistryDb::RegistryDb(const std::filesystem::path& file, bool readOnly) : statements_(kSlotCount) {
     // Each TRegistry lives on one thread, so SQLite's own mutexes are not needed.
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
     std::error_code ec;
     const bool fresh = !std::filesystem::exists(file, ec);
+    if (readOnly && fresh)
+        throw ERegistryException("Cannot open the registry " + file.string() + ": no such file");
     if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
@@ -153,6 +155,8 @@ RegistryDb::RegistryDb(const std::filesystem::path& file) : statements_(kSlotCou
             if (use.Step())
                 version = sqlite3_column_int(*use, 0);
         }
+        if (version < kSchemaVersion && readOnly)
+            throw ERegistryException("Cannot open the registry " + file.string() + ": not a registry database");
         if (version < kSchemaVersion)
             CreateSchema();
         // A new database is its user's alone; its -wal and -shm files take
