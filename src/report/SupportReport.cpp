@@ -143,6 +143,11 @@ std::string Size(uint64_t bytes) {
     return buf;
 }
 
+// "1 line", "2 lines".
+std::string Count(size_t n, const char* noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::vector<std::string> SplitCsvLine(const std::string& line) {
     std::vector<std::string> fields;
     std::stringstream ss(line);
@@ -444,13 +449,13 @@ private:
             return std::nullopt;
         }
         DecipheredLog log = DecipherLog(r.data, r.size, r.leftOut, secrets_);
-        std::string what = std::to_string(log.lines.size()) + " lines, " + std::to_string(log.enciphered) + " deciphered, "
+        std::string what = Count(log.lines.size(), "line") + ": " + std::to_string(log.enciphered) + " deciphered, "
                            + std::to_string(log.plain) + " plain";
         if (log.leftOut)
             what += "; the file's last " + Size(r.size - log.leftOut) + " of " + Size(r.size);
         if (log.notDeciphered) {
             what += "; " + std::to_string(log.notDeciphered) + " kept as they are, marked \"" + std::string(TrimSpace(kNotDeciphered)) + "\"";
-            Problem(path.string() + ": " + std::to_string(log.notDeciphered) + " lines do not decipher (kept, marked)");
+            Problem(path.string() + ": " + Count(log.notDeciphered, "line") + " that could not be deciphered (kept, marked)");
         }
         Member(member, log.text, what);
         return log;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 
@@ -128,7 +130,26 @@ RegistryDb::RegistryDb(const std::filesystem::path& file, bool readOnly) : state
     const bool fresh = !std::filesystem::exists(file, ec);
     if (readOnly && fresh)
         throw ERegistryException("Cannot open the registry " + file.string() + ": no such file");
-    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    // A database without its write-ahead log was closed cleanly and is whole
+    // in its file: a reader that must change nothing opens it as immutable,
+    // since an ordinary open would leave new -wal and -shm files beside it.
+    std::string name = file.string();
+    int openFlags = flags;
+    if (readOnly && !std::filesystem::exists(file.string() + "-wal", ec)) {
+        name = "file:";
+        for (const unsigned char c : file.string()) {
+            if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.') {
+                name += static_cast<char>(c);
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", c);
+                name += hex;
+            }
+        }
+        name += "?immutable=1";
+        openFlags |= SQLITE_OPEN_URI;
+    }
+    if (sqlite3_open_v2(name.c_str(), &db_, openFlags, nullptr) != SQLITE_OK) {
         const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         throw ERegistryException("Cannot open the registry " + file.string() + ": " + msg);
