@@ -185,8 +185,8 @@ public:
             folder = "skyportal-report";
         if (!tar.Add(folder + "/report.txt", secrets_.Scrub(report_.str()), o_.now, result.error))
             return result;
-        for (const auto& [name, content] : members_)
-            if (!tar.Add(folder + "/" + name, secrets_.Scrub(content), o_.now, result.error))
+        for (const Piece& m : members_)
+            if (!tar.Add(folder + "/" + m.name, secrets_.Scrub(m.content), o_.now, result.error))
                 return result;
         if (!tar.Commit(result.error))
             return result;
@@ -197,8 +197,7 @@ public:
 private:
     void Problem(const std::string& text) { problems_.push_back(text); }
     void Member(std::string name, std::string content, std::string what) {
-        files_.push_back(name + ": " + what);
-        members_.emplace_back(std::move(name), std::move(content));
+        members_.push_back(Piece{std::move(name), std::move(content), std::move(what)});
     }
 
     void Header() {
@@ -373,8 +372,11 @@ private:
             why = "rasctl could not be started: " + r.err;
         else if (r.timedOut)
             why = "rasctl did not finish within " + std::to_string(kChildTimeout.count()) + " s";
+        else if (r.exitCode == 2)
+            why = "this rasctl does not know `" + args.front() + "`";
         else if (r.exitCode != 0)
-            why = "rasctl ended with " + std::to_string(r.exitCode) + ": " + std::string(TrimSpace(r.err.substr(0, 300)));
+            why = "rasctl ended with " + std::to_string(r.exitCode) + ": "
+                  + std::string(TrimSpace(std::string_view(r.err).substr(0, r.err.find('\n'))));
         else
             return r.out;
         return std::nullopt;
@@ -399,11 +401,11 @@ private:
         const std::optional<DecipheredLog> beside = Log(programLog, "GPRSlog.log", "beside the program");
         std::optional<DecipheredLog> copy;
         if (fs::equivalent(programLog, copyLog, ec))
-            files_.push_back("the program runs from the copy folder C:\\Zentora\\: its log is GPRSlog.log");
+            notes_.push_back("the program runs from the copy folder C:\\Zentora\\: its log is GPRSlog.log");
         else if (fs::is_directory(copyFolder, ec))
             copy = Log(copyLog, "Zentora-copy-GPRSlog.log", "in the copy folder C:\\Zentora\\");
         else
-            files_.push_back("no copy folder C:\\Zentora\\");
+            notes_.push_back("no copy folder C:\\Zentora\\");
 
         // Lines carry the time of day only, so the two logs cannot be merged:
         // the dials come from the one written last.
@@ -503,8 +505,20 @@ private:
             Problem("the phonebook " + Describe(pbkPath, pbk));
 
         report_ << "Files in this report\n  report.txt: this text\n";
-        for (const std::string& f : files_)
-            report_ << "  " << f << "\n";
+        // The logs first, then the service's views, then the settings.
+        const auto rank = [](const std::string& name) {
+            static const char* const order[] = {"GPRSlog", "Zentora-copy", "rasman", "rasctl", "registry", "rasphone"};
+            for (size_t i = 0; i < std::size(order); ++i)
+                if (name.starts_with(order[i]))
+                    return i;
+            return std::size(order);
+        };
+        std::stable_sort(members_.begin(), members_.end(),
+                         [&](const Piece& a, const Piece& b) { return rank(a.name) < rank(b.name); });
+        for (const Piece& m : members_)
+            report_ << "  " << m.name << ": " << m.what << "\n";
+        for (const std::string& n : notes_)
+            report_ << "  " << n << "\n";
         report_ << "\n";
     }
 
@@ -518,8 +532,11 @@ private:
 
     const ReportOptions& o_;
     std::ostringstream report_;
-    std::vector<std::pair<std::string, std::string>> members_;
-    std::vector<std::string> files_;
+    struct Piece {
+        std::string name, content, what;
+    };
+    std::vector<Piece> members_;
+    std::vector<std::string> notes_;
     std::vector<std::string> problems_;
     SecretSet secrets_;
     RegistryReport registry_;
