@@ -65,9 +65,11 @@ wait_for 10 '[ -z "$(connections)" ]' || e2e_fail "\"Отключиться\" in
 menu_item 3
 box=$(wait_window "Информация" 20) || e2e_fail "\"Отчёт для службы поддержки...\" said nothing"
 shot "report-saved" >/dev/null
-report=$(ls "$WORK/desktop"/skyportal-report-*.tar.gz 2>/dev/null | head -n1)
-[ -n "$report" ] || e2e_fail "no report in the desktop folder"
-tar -tzf "$report" | head -n1 | grep -q '/report.txt$' || e2e_fail "the report does not begin with report.txt"
+reports=("$WORK/desktop"/skyportal-report-*.tar.gz)
+[ -f "${reports[0]}" ] || e2e_fail "no report in the desktop folder"
+# sed reads the whole list: head would end tar early, which pipefail counts as a failure.
+first=$(tar -tzf "${reports[0]}" | sed -n 1p)
+[[ $first == */report.txt ]] || e2e_fail "the report begins with \"$first\", not report.txt"
 xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
 wait_window_gone "$box" 5 || e2e_fail "the message box stayed"
 wait_for 5 '[ "$(cat "$WORK/opened" 2>/dev/null)" = "$WORK/desktop" ]' || e2e_fail "the desktop folder was not opened"
