@@ -1,5 +1,6 @@
 #include "report/Privacy.h"
 
+#include "platform/base/Cp1251.h"
 #include "platform/base/Hex.h"
 #include "platform/base/IniFile.h"
 
@@ -79,8 +80,11 @@ std::string MaskIniPasswords(std::string_view text, SecretSet& found) {
         }
         out += line.substr(0, eq + 1);
         if (!TrimSpace(value).empty()) {
-            found.Add(value);
-            found.Add(Unescape(value));
+            // The files are code page 1251; the report's texts are UTF-8.
+            for (const std::string& form : {std::string(value), Unescape(value)}) {
+                found.Add(form);
+                found.Add(Cp1251ToUtf8(form));
+            }
             out += kMasked;
         }
         out += ending;

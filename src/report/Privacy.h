@@ -26,8 +26,9 @@ private:
 };
 
 // The value of a password-like key (Password, Pswd, Secret, in any case and
-// inside a longer name) of an INI-style text masked; each value (as written
-// and with the phonebook's \xNN escapes undone) goes into `found`.
+// inside a longer name) of an INI-style text in code page 1251 masked; each
+// value (as written and with the phonebook's \xNN escapes undone, in both
+// code page 1251 and UTF-8) goes into `found`.
 [[nodiscard]] std::string MaskIniPasswords(std::string_view text, SecretSet& found);
 
 // The "Pswd: " part of a logged dial's parameters masked up to the two

@@ -11,6 +11,7 @@
 #include "report/ServiceProbe.h"
 #include "report/TarGzWriter.h"
 
+#include <QStringDecoder>
 #include <QtGlobal>
 
 #include <fcntl.h>
@@ -143,6 +144,15 @@ std::string Size(uint64_t bytes) {
     return buf;
 }
 
+// Files a person or another tool writes may be UTF-8 (names given on a
+// command line) or code page 1251 (what the program stores): UTF-8 is kept,
+// anything else read as code page 1251.
+std::string ToUtf8(const std::string& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    (void)utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return utf8.hasError() ? Cp1251ToUtf8(bytes) : bytes;
+}
+
 // "1 line", "2 lines".
 std::string Count(size_t n, const char* noun) {
     return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
@@ -232,7 +242,7 @@ private:
             const IniFile f = IniFile::Parse(ini.data);
             version = f.Get("system", "version").value_or("5.1");
             platform = f.Get("system", "platform").value_or(version.rfind("4", 0) == 0 ? "9x" : "nt");
-            Member("machine.ini", Cp1251ToUtf8(ini.data), Size(ini.size));
+            Member("machine.ini", ToUtf8(ini.data), Size(ini.size));
         } else {
             Problem(Describe(iniPath, ini));
         }
@@ -258,7 +268,7 @@ private:
         ras::NetworkConfig config;
         if (net.state == FileRead::State::Ok) {
             config = ras::NetworkConfig::Load(netPath);
-            Member("network.ini", Cp1251ToUtf8(MaskIniPasswords(net.data, secrets_)), Size(net.size) + ", passwords masked");
+            Member("network.ini", ToUtf8(MaskIniPasswords(net.data, secrets_)), Size(net.size) + ", passwords masked");
         } else {
             Problem(Describe(netPath, net));
         }
@@ -336,7 +346,7 @@ private:
             const fs::path path = o_.root / "run" / name;
             const FileRead log = ReadBounded(path, kServiceLogLimit, true);
             if (log.state == FileRead::State::Ok)
-                Member(name, Cp1251ToUtf8(log.data), Size(log.size) + (log.leftOut ? ", its end" : ""));
+                Member(name, ToUtf8(log.data), Size(log.size) + (log.leftOut ? ", its end" : ""));
             else if (log.state == FileRead::State::Unreadable || std::string(name) == "rasman.log")
                 Problem("the service's log " + Describe(path, log));
         }
@@ -499,7 +509,7 @@ private:
                                  / "Microsoft" / "Network" / "Connections" / "Pbk" / "rasphone.pbk";
         const FileRead pbk = ReadBounded(pbkPath, kSmallFileLimit, false);
         if (pbk.state == FileRead::State::Ok)
-            Member("rasphone.pbk", Cp1251ToUtf8(MaskIniPasswords(pbk.data, secrets_)),
+            Member("rasphone.pbk", ToUtf8(MaskIniPasswords(pbk.data, secrets_)),
                    "the phonebook, " + Size(pbk.size) + ", saved passwords masked" + (pbk.leftOut ? ", its beginning" : ""));
         else
             Problem("the phonebook " + Describe(pbkPath, pbk));

@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr const char* kPassword = "Pw-7731-secret";
-constexpr const char* kNetworkPassword = "NetSecret99";
+constexpr const char* kNetworkPassword = "Пароль-сети-99"; // stored in code page 1251
 
 fs::path BinDir() {
     const char* dir = std::getenv("SKYPORTAL_BIN_DIR");
@@ -142,7 +142,7 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     // leave a new write-ahead log or index beside it.
     fs::remove(root_ / "registry.db-wal");
     fs::remove(root_ / "registry.db-shm");
-    Write(root_ / "network.ini", std::string("[Service]\r\nPassword=") + kNetworkPassword
+    Write(root_ / "network.ini", std::string("[Service]\r\nPassword=") + sp::Utf8ToCp1251(kNetworkPassword)
                                      + "\r\n[My Phone]\r\nDriver=serial\r\nPort=/dev/ttyUSB7\r\nSpeed=57600\r\n");
     Write(root_ / "drive_c/Documents and Settings/All Users/Application Data/Microsoft/Network/Connections/Pbk/rasphone.pbk",
           std::string("[Zentora]\r\nszLocalPhoneNumber=*99***1#\r\nUserName=vexul\r\nSavePassword=1\r\nPassword=") + kPassword
@@ -158,7 +158,8 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     // The copy's log is older: the dials are read from the log written last.
     Write(root_ / "drive_c/Zentora/GPRSlog.log", Enciphered("09:00:00", "WINVER", 501, "version of Windows"));
     fs::last_write_time(root_ / "drive_c/Zentora/GPRSlog.log", fs::file_time_type::clock::now() - 1h);
-    Write(root_ / "run/rasman.log", std::string("serial: pppd said: password ") + kPassword + " refused\n");
+    Write(root_ / "run/rasman.log", std::string("serial: pppd said: password ") + kPassword + " refused\nsimulated: "
+                                        + kNetworkPassword + " accepted\n");
     const auto before = Snapshot(root_);
 
     const fs::path out = dir_ / "out" / "report.tar.gz";
@@ -202,13 +203,14 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     EXPECT_TRUE(Has(m["network.ini"], "Port=/dev/ttyUSB7"));
     EXPECT_TRUE(Has(m["machine.ini"], "version=5.1"));
     EXPECT_TRUE(Has(m["rasctl-devices.txt"], "not available: the service is not running"));
-    EXPECT_TRUE(Has(m["rasman.log"], "pppd said: password ******** refused"));
+    EXPECT_TRUE(Has(m["rasman.log"], "pppd said: password ******** refused\nsimulated: ******** accepted"));
 
     // No password and no key of the cipher anywhere in the archive.
     const auto tarStream = sp::RunChild({"gzip", "-dc", out.string()}, {}, 30s, 64 << 20);
     ASSERT_EQ(tarStream.exitCode, 0);
     ASSERT_TRUE(Has(tarStream.out, "report.txt"));
-    for (const char* secret : {kPassword, kNetworkPassword, "5AC31E9740B86DF2", "\x5A\xC3\x1E\x97\x40\xB8\x6D\xF2"})
+    for (const std::string& secret : {std::string(kPassword), std::string(kNetworkPassword), sp::Utf8ToCp1251(kNetworkPassword),
+                                      std::string("5AC31E9740B86DF2"), std::string("\x5A\xC3\x1E\x97\x40\xB8\x6D\xF2")})
         EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
 }
 
