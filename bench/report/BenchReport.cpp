@@ -22,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double TimeMs(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env) {
+double TimeMs(const std::vector<std::string>& argv,
+              const std::vector<std::pair<std::string, std::string>>& env) {
     const auto start = Clock::now();
     const sp::ChildResult r = sp::RunChild(argv, env, std::chrono::seconds(120), 1 << 16);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -69,14 +70,17 @@ int main(int argc, char** argv) {
             char line[256];
             if (i % 500 == 0)
                 std::snprintf(line, sizeof line,
-                              "%02d:%02d:%02d : src: DIAL-params      code: 0         msg: Entry: Zentora ; Phone: *99***1#  ; "
+                              "%02d:%02d:%02d : src: DIAL-params      code: 0         msg: Entry: Zentora ; "
+                              "Phone: *99***1#  ; "
                               "APN: internet  User: vexul  ; Pswd: vexul  ",
                               i / 1800 % 24, i / 30 % 60, i * 2 % 60);
             else
-                std::snprintf(line, sizeof line,
-                              "%02d:%02d:%02d : src: THREAD-new-stat      code: 0         msg: Speed: %d Received %d "
-                              "Tramsmitted %d Time 0:%02d:%02d",
-                              i / 1800 % 24, i / 30 % 60, i * 2 % 60, 1000 + i % 900, i * 1000, i * 200, i / 30 % 60, i * 2 % 60);
+                std::snprintf(
+                    line, sizeof line,
+                    "%02d:%02d:%02d : src: THREAD-new-stat      code: 0         msg: Speed: %d Received %d "
+                    "Tramsmitted %d Time 0:%02d:%02d",
+                    i / 1800 % 24, i / 30 % 60, i * 2 % 60, 1000 + i % 900, i * 1000, i * 200, i / 30 % 60,
+                    i * 2 % 60);
             const std::string enc = sp::EncryptString(line) + "\r\n";
             out << enc;
             size += enc.size();
@@ -88,8 +92,12 @@ int main(int argc, char** argv) {
     std::vector<double> report, decipher, tail, copy;
     for (int i = 0; i < runs; ++i) {
         const fs::path out = dir / ("r" + std::to_string(i) + ".tar.gz");
-        report.push_back(TimeMs({(bin / "skyportal-report").string(), "--output", out.string(), "--program", program.string()}, env));
-        decipher.push_back(TimeMs({"sh", "-c", "\"$0\" decrypt-log \"$1\" > /dev/null", (bin / "skyportal-cipher").string(), log.string()}, env));
+        report.push_back(TimeMs(
+            {(bin / "skyportal-report").string(), "--output", out.string(), "--program", program.string()},
+            env));
+        decipher.push_back(TimeMs({"sh", "-c", "\"$0\" decrypt-log \"$1\" > /dev/null",
+                                   (bin / "skyportal-cipher").string(), log.string()},
+                                  env));
         tail.push_back(TimeMs({"sh", "-c", "tail -c 2097152 \"$1\" | \"$0\" decrypt-log > /dev/null",
                                (bin / "skyportal-cipher").string(), log.string()},
                               env));
@@ -97,10 +105,14 @@ int main(int argc, char** argv) {
     }
     const double r = Median(report), d = Median(decipher), t = Median(tail), c = Median(copy);
     std::printf("support report, event log of %.1f MiB, median of %d runs\n", logMiB, runs);
-    std::printf("  skyportal-report (whole tool)              %8.1f ms   target 2000 ms     ratio %.2fx\n", r, r / 2000);
-    std::printf("  skyportal-cipher decrypt-log, whole log    %8.1f ms   report / this      ratio %.2fx\n", d, r / d);
-    std::printf("  skyportal-cipher decrypt-log, last 2 MiB   %8.1f ms   report / this      ratio %.2fx\n", t, r / t);
-    std::printf("  cp of the log file                         %8.1f ms   report / this      ratio %.2fx\n", c, r / c);
+    std::printf("  skyportal-report (whole tool)              %8.1f ms   target 2000 ms     ratio %.2fx\n", r,
+                r / 2000);
+    std::printf("  skyportal-cipher decrypt-log, whole log    %8.1f ms   report / this      ratio %.2fx\n", d,
+                r / d);
+    std::printf("  skyportal-cipher decrypt-log, last 2 MiB   %8.1f ms   report / this      ratio %.2fx\n", t,
+                r / t);
+    std::printf("  cp of the log file                         %8.1f ms   report / this      ratio %.2fx\n", c,
+                r / c);
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

@@ -42,7 +42,8 @@ QString TReportAction::ToolPath() {
     // A copy of the program in the copy folder has no tool beside it; the
     // tree it was built or installed into has.
     const QStringList folders{QFileInfo(QString::fromStdString(ProgramFile())).absolutePath(),
-                              QStringLiteral(SKYPORTAL_BUILD_BIN_DIR), QStringLiteral(SKYPORTAL_INSTALL_BIN_DIR)};
+                              QStringLiteral(SKYPORTAL_BUILD_BIN_DIR),
+                              QStringLiteral(SKYPORTAL_INSTALL_BIN_DIR)};
     for (const QString& folder : folders) {
         const QString path = folder + QLatin1Char('/') + QLatin1String(kToolName);
         if (Runnable(path))
@@ -99,7 +100,8 @@ void TReportAction::Report(bool ok, const QString& text) {
     if (ok)
         ShowMsg(QStringLiteral("Отчёт сохранён: ") + text, MsgKind::Info, {MsgButton::Ok});
     else
-        ShowMsg(QStringLiteral("Ошибка: отчёт не сохранён") + (text.isEmpty() ? QString() : QStringLiteral(": ") + text),
+        ShowMsg(QStringLiteral("Ошибка: отчёт не сохранён") +
+                    (text.isEmpty() ? QString() : QStringLiteral(": ") + text),
                 MsgKind::Error, {MsgButton::Ok});
 }
 

@@ -10,8 +10,7 @@ namespace sp {
 // a process of its own, so the window stays alive meanwhile; then the
 // program's message box says where the report is (or why there is none) and
 // its folder is opened with the "open" verb.
-class TReportAction : public QAction
-{
+class TReportAction : public QAction {
     Q_OBJECT
 
 public:

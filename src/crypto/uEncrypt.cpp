@@ -99,8 +99,8 @@ std::optional<std::string> TStoredTextReader::Read(std::string_view hex) {
     // EncryptString of a text of len bytes makes (len div 8) * 8 + 16 bytes,
     // the text followed by zeros.
     const size_t len = static_cast<size_t>(std::find(buf.begin(), buf.end(), uint8_t{0}) - buf.begin());
-    if (buf.size() != (len / 8) * 8 + 16 || std::any_of(buf.begin() + static_cast<std::ptrdiff_t>(len), buf.end(),
-                                                         [](uint8_t b) { return b != 0; }))
+    if (buf.size() != (len / 8) * 8 + 16 || std::any_of(buf.begin() + static_cast<std::ptrdiff_t>(len),
+                                                        buf.end(), [](uint8_t b) { return b != 0; }))
         return std::nullopt;
     return std::string(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(len));
 }

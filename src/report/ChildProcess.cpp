@@ -33,7 +33,8 @@ struct Pipe {
 
 } // namespace
 
-ChildResult RunChild(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env,
+ChildResult RunChild(const std::vector<std::string>& argv,
+                     const std::vector<std::pair<std::string, std::string>>& env,
                      std::chrono::milliseconds timeout, size_t outputLimit) {
     ChildResult r;
     if (argv.empty())
@@ -84,7 +85,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::vector<std
     int open = 2;
     char buf[16384];
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             r.timedOut = true;
             break;
@@ -106,7 +108,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::vector<std
                 continue;
             }
             std::string& sink = *sinks[i];
-            sink.append(buf, std::min(static_cast<size_t>(got), outputLimit - std::min(outputLimit, sink.size())));
+            sink.append(buf,
+                        std::min(static_cast<size_t>(got), outputLimit - std::min(outputLimit, sink.size())));
         }
     }
     if (r.timedOut)

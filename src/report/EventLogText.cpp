@@ -40,7 +40,8 @@ DecipheredLog DecipherLog(std::string_view bytes, uint64_t fileSize, uint64_t le
     size_t pos = 0;
     while (pos < bytes.size()) {
         size_t end = bytes.find('\n', pos);
-        std::string_view line = bytes.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+        std::string_view line =
+            bytes.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
         pos = end == std::string_view::npos ? bytes.size() : end + 1;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
@@ -126,9 +127,12 @@ std::vector<DialRecord> LastDials(const std::vector<std::string>& lines, size_t 
 
 std::string ProgramDialErrorText(int64_t code) {
     switch (code) {
-    case 0: return "Ошибка при соединении.";
-    case 734: return "Ошибка. Услуга недоступна";
-    default: return "Ошибка при соединении. Код " + std::to_string(code);
+    case 0:
+        return "Ошибка при соединении.";
+    case 734:
+        return "Ошибка. Услуга недоступна";
+    default:
+        return "Ошибка при соединении. Код " + std::to_string(code);
     }
 }
 

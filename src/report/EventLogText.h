@@ -28,7 +28,8 @@ class SecretSet;
 // bytes: the tail of the file, starting anywhere; a first line cut by the
 // start is dropped when leftOut is not zero. The password of a logged dial
 // is masked, and kept in `secrets`.
-[[nodiscard]] DecipheredLog DecipherLog(std::string_view bytes, uint64_t fileSize, uint64_t leftOut, SecretSet& secrets);
+[[nodiscard]] DecipheredLog DecipherLog(std::string_view bytes, uint64_t fileSize, uint64_t leftOut,
+                                        SecretSet& secrets);
 
 // One line "<time> : src: <source>      code: <code>         msg: <text>".
 struct LogLine {

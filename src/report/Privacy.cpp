@@ -20,15 +20,16 @@ bool ContainsNoCase(std::string_view text, std::string_view word) {
 }
 
 bool PasswordKey(std::string_view key) {
-    return ContainsNoCase(key, "password") || ContainsNoCase(key, "pswd") || ContainsNoCase(key, "passwd")
-           || ContainsNoCase(key, "secret");
+    return ContainsNoCase(key, "password") || ContainsNoCase(key, "pswd") || ContainsNoCase(key, "passwd") ||
+           ContainsNoCase(key, "secret");
 }
 
 // The phonebook writes control characters, backslashes and edge blanks as \xNN.
 std::string Unescape(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && HexDigit(s[i + 2]) >= 0 && HexDigit(s[i + 3]) >= 0) {
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && HexDigit(s[i + 2]) >= 0 &&
+            HexDigit(s[i + 3]) >= 0) {
             out += static_cast<char>(HexDigit(s[i + 2]) * 16 + HexDigit(s[i + 3]));
             i += 3;
         } else {
@@ -49,7 +50,8 @@ void SecretSet::Add(std::string_view secret) {
 std::string SecretSet::Scrub(std::string_view text) const {
     std::string out(text);
     std::vector<std::string> order(secrets_.begin(), secrets_.end());
-    std::sort(order.begin(), order.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    std::sort(order.begin(), order.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     for (const std::string& s : order) {
         for (size_t pos = out.find(s); pos != std::string::npos; pos = out.find(s, pos + kMasked.size()))
             out.replace(pos, s.size(), kMasked);
@@ -67,7 +69,8 @@ std::string MaskIniPasswords(std::string_view text, SecretSet& found) {
         std::string_view line = text.substr(pos, end - pos);
         pos = end;
         const size_t eq = line.find('=');
-        const std::string_view key = eq == std::string_view::npos ? std::string_view() : TrimSpace(line.substr(0, eq));
+        const std::string_view key =
+            eq == std::string_view::npos ? std::string_view() : TrimSpace(line.substr(0, eq));
         if (key.empty() || key.front() == ';' || key.front() == '[' || !PasswordKey(key)) {
             out += line;
             continue;

@@ -21,15 +21,19 @@ public:
     // False when the key is not there.
     bool Key(const std::string& path, bool decipher, int depth = 0) {
         if (content_.keys.size() >= kMaxKeys || depth > kMaxDepth) {
-            report_.notes.push_back(path + ": left out (more than " + std::to_string(kMaxKeys) + " keys or "
-                                    + std::to_string(kMaxDepth) + " levels)");
+            report_.notes.push_back(path + ": left out (more than " + std::to_string(kMaxKeys) + " keys or " +
+                                    std::to_string(kMaxDepth) + " levels)");
             return true;
         }
         if (!reg_.OpenKeyReadOnly(path)) {
             switch (reg_.LastError()) {
-            case RegError::NotFound: return false;
-            case RegError::AccessDenied: report_.notes.push_back(path + ": cannot be read (no rights)"); return true;
-            default: throw ERegistryException(path + ": the registry cannot be read");
+            case RegError::NotFound:
+                return false;
+            case RegError::AccessDenied:
+                report_.notes.push_back(path + ": cannot be read (no rights)");
+                return true;
+            default:
+                throw ERegistryException(path + ": the registry cannot be read");
             }
         }
         RegFileKey key;
@@ -60,8 +64,8 @@ private:
             v.data.assign(plain->begin(), plain->end());
             s.deciphered = true;
         } else {
-            report_.notes.push_back(keyPath + "\\" + v.name
-                                    + ": not enciphered, kept as stored (written with /r, or damaged)");
+            report_.notes.push_back(keyPath + "\\" + v.name +
+                                    ": not enciphered, kept as stored (written with /r, or damaged)");
         }
         s.value = Cp1251ToUtf8(std::string(v.data.begin(), v.data.end()));
         report_.settings.push_back(std::move(s));
@@ -120,7 +124,8 @@ RegistryReport ReadRegistryReport(const std::filesystem::path& database, bool nt
         reg.SetRootKey(RegHive::LocalMachine);
         Exporter exporter(reg, report);
         if (!exporter.Key(kProgramKey, true))
-            report.notes.push_back(std::string("HKEY_LOCAL_MACHINE") + kProgramKey + ": not present (no settings saved yet)");
+            report.notes.push_back(std::string("HKEY_LOCAL_MACHINE") + kProgramKey +
+                                   ": not present (no settings saved yet)");
         bool anyModemKey = false;
         for (const char* key : {ras::kNtModemClassKey, ras::k9xModemEnumKey, ras::k9xModemEnumKeyAlt})
             anyModemKey = exporter.Key(key, false) || anyModemKey;
@@ -130,8 +135,9 @@ RegistryReport ReadRegistryReport(const std::filesystem::path& database, bool nt
         ListModems(reg, ntFamily, report);
         report.regFile = Cp1251ToUtf8(FormatRegFile(exporter.Content()));
         const size_t header = report.regFile.find('\n');
-        report.regFile.insert(header == std::string::npos ? report.regFile.size() : header + 1,
-                              "; the program's key with its values deciphered, and the modem keys; UTF-8\r\n");
+        report.regFile.insert(
+            header == std::string::npos ? report.regFile.size() : header + 1,
+            "; the program's key with its values deciphered, and the modem keys; UTF-8\r\n");
         report.readable = true;
     } catch (const std::exception& e) {
         report.error = e.what();

@@ -67,7 +67,8 @@ ServiceState ProbeService(const std::filesystem::path& root, std::chrono::millis
         return s;
     }
     // A stopped daemon's full queue makes connect wait; the send time-out bounds it.
-    const timeval tv{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    const timeval tv{static_cast<time_t>(timeout.count() / 1000),
+                     static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         const int err = errno;
@@ -82,7 +83,8 @@ ServiceState ProbeService(const std::filesystem::path& root, std::chrono::millis
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     ras::Frame reply;
-    const bool answered = ras::SendFrame(fd, ras::Msg::CtlList, "", deadline) && ras::RecvFrame(fd, reply, deadline);
+    const bool answered =
+        ras::SendFrame(fd, ras::Msg::CtlList, "", deadline) && ras::RecvFrame(fd, reply, deadline);
     ::close(fd);
     if (answered && reply.type == ras::Msg::Pending) {
         // Still starting: it says so, and the report does not wait for it.

@@ -101,11 +101,12 @@ std::string FileVersionOf(const fs::path& file) {
     const uint32_t size = GetFileVersionInfoSizeA(file.string());
     std::vector<char> data;
     std::string translation, version;
-    if (size == 0 || !GetFileVersionInfoA(file.string(), size, data)
-        || !VerQueryValueA(data, "\\VarFileInfo\\Translation", translation) || translation.size() < 8)
+    if (size == 0 || !GetFileVersionInfoA(file.string(), size, data) ||
+        !VerQueryValueA(data, "\\VarFileInfo\\Translation", translation) || translation.size() < 8)
         return {};
     // The translation's 32-bit value holds the language low and the code page high.
-    const std::string block = "\\StringFileInfo\\" + translation.substr(4, 4) + translation.substr(0, 4) + "\\FileVersion";
+    const std::string block =
+        "\\StringFileInfo\\" + translation.substr(4, 4) + translation.substr(0, 4) + "\\FileVersion";
     return VerQueryValueA(data, block, version) ? version : std::string();
 }
 
@@ -189,7 +190,8 @@ public:
         // Everything gathered: a secret met anywhere leaves every text.
         std::string folder = o_.output.filename().string();
         for (const char* ext : {".gz", ".tgz", ".tar"})
-            if (folder.size() > std::strlen(ext) && folder.compare(folder.size() - std::strlen(ext), std::string::npos, ext) == 0)
+            if (folder.size() > std::strlen(ext) &&
+                folder.compare(folder.size() - std::strlen(ext), std::string::npos, ext) == 0)
                 folder.resize(folder.size() - std::strlen(ext));
         if (folder.empty() || folder.size() > 60)
             folder = "skyportal-report";
@@ -247,8 +249,9 @@ private:
             Problem(Describe(iniPath, ini));
         }
         nt_ = platform == "nt" || platform == "NT";
-        report_ << "  Windows:       " << version << " (" << (nt_ ? "NT family: 2000, XP" : "95/98/ME family") << ")"
-                << (ini.state == FileRead::State::Ok            ? ""
+        report_ << "  Windows:       " << version << " (" << (nt_ ? "NT family: 2000, XP" : "95/98/ME family")
+                << ")"
+                << (ini.state == FileRead::State::Ok        ? ""
                     : ini.state == FileRead::State::Missing ? ", the default: machine.ini is missing"
                                                             : ", the default: machine.ini cannot be read")
                 << "\n\n";
@@ -261,14 +264,16 @@ private:
         for (const std::string& n : registry_.notes)
             Problem("registry: " + n);
         if (registry_.readable)
-            Member("registry.reg", registry_.regFile, "the program's key (values deciphered) and the modem keys");
+            Member("registry.reg", registry_.regFile,
+                   "the program's key (values deciphered) and the modem keys");
 
         const fs::path netPath = o_.root / "network.ini";
         const FileRead net = ReadBounded(netPath, kSmallFileLimit, false);
         ras::NetworkConfig config;
         if (net.state == FileRead::State::Ok) {
             config = ras::NetworkConfig::Load(netPath);
-            Member("network.ini", ToUtf8(MaskIniPasswords(net.data, secrets_)), Size(net.size) + ", passwords masked");
+            Member("network.ini", ToUtf8(MaskIniPasswords(net.data, secrets_)),
+                   Size(net.size) + ", passwords masked");
         } else {
             Problem(Describe(netPath, net));
         }
@@ -276,15 +281,17 @@ private:
         report_ << "Modems (registry, drivers from network.ini)\n";
         std::vector<std::string> listed;
         for (const RegistryReport::Modem& m : registry_.modems) {
-            report_ << "  " << m.name << "\n      driver:    " << Driver(config, m.name) << "\n      port:      "
-                    << (m.attachedTo.empty() ? "-" : m.attachedTo) << "\n      UserInit:  "
-                    << (m.userInit.empty() ? "-" : m.userInit) << "\n";
+            report_ << "  " << m.name << "\n      driver:    " << Driver(config, m.name)
+                    << "\n      port:      " << (m.attachedTo.empty() ? "-" : m.attachedTo)
+                    << "\n      UserInit:  " << (m.userInit.empty() ? "-" : m.userInit) << "\n";
             listed.push_back(m.name);
         }
         for (const auto& [key, serial] : config.serialModems) {
-            if (std::none_of(listed.begin(), listed.end(), [&](const std::string& n) { return EqualsNoCase(n, serial.name); }))
+            if (std::none_of(listed.begin(), listed.end(),
+                             [&](const std::string& n) { return EqualsNoCase(n, serial.name); }))
                 report_ << "  " << serial.name << "\n      driver:    " << Driver(config, serial.name)
-                        << "\n      (in network.ini, not registered yet: the service registers it when it next runs)\n";
+                        << "\n      (in network.ini, not registered yet: the service registers it when it "
+                           "next runs)\n";
         }
         if (registry_.modems.empty() && config.serialModems.empty())
             report_ << "  none\n";
@@ -295,7 +302,8 @@ private:
             for (char& c : value)
                 if (c == '\r' || c == '\n')
                     c = ' ';
-            report_ << "  " << s.name << " = " << value << (s.deciphered ? "" : "   (not enciphered)") << "\n";
+            report_ << "  " << s.name << " = " << value << (s.deciphered ? "" : "   (not enciphered)")
+                    << "\n";
         }
         if (settings.empty())
             report_ << "  none\n";
@@ -315,8 +323,12 @@ private:
         case ServiceState::Kind::Running:
             report_ << (service_.frozen ? "running, frozen (it holds the program's calls)" : "running");
             break;
-        case ServiceState::Kind::Starting: report_ << "starting"; break;
-        case ServiceState::Kind::NoAnswer: report_ << "not answering: " << service_.detail; break;
+        case ServiceState::Kind::Starting:
+            report_ << "starting";
+            break;
+        case ServiceState::Kind::NoAnswer:
+            report_ << "not answering: " << service_.detail;
+            break;
         case ServiceState::Kind::NotRunning:
             report_ << "not running (" << service_.detail << "); the report did not start it";
             break;
@@ -327,7 +339,8 @@ private:
         else if (service_.connections.empty())
             report_ << "  none\n";
         for (const auto& c : service_.connections) {
-            report_ << "  handle " << c.handle << "  entry " << c.entry << "  device " << c.device << "  state " << c.state;
+            report_ << "  handle " << c.handle << "  entry " << c.entry << "  device " << c.device
+                    << "  state " << c.state;
             if (c.error != 0)
                 report_ << "/" << c.error << " (" << ServiceErrorText(c.error) << ")";
             report_ << "  received " << c.rx << "  sent " << c.tx << "\n";
@@ -376,8 +389,9 @@ private:
         argv.insert(argv.end(), args.begin(), args.end());
         // A path that cannot run keeps rasctl from starting a service, should
         // this one stop in the meantime.
-        const ChildResult r = RunChild(argv, {{"SKYPORTAL_ROOT", o_.root.string()}, {"SKYPORTAL_RASMAN", "/nonexistent/rasman"}},
-                                       kChildTimeout, kChildOutputLimit);
+        const ChildResult r = RunChild(
+            argv, {{"SKYPORTAL_ROOT", o_.root.string()}, {"SKYPORTAL_RASMAN", "/nonexistent/rasman"}},
+            kChildTimeout, kChildOutputLimit);
         if (!r.started)
             why = "rasctl could not be started: " + r.err;
         else if (r.timedOut)
@@ -385,8 +399,8 @@ private:
         else if (r.exitCode == 2)
             why = "this rasctl does not know `" + args.front() + "`";
         else if (r.exitCode != 0)
-            why = "rasctl ended with " + std::to_string(r.exitCode) + ": "
-                  + std::string(TrimSpace(std::string_view(r.err).substr(0, r.err.find('\n'))));
+            why = "rasctl ended with " + std::to_string(r.exitCode) + ": " +
+                  std::string(TrimSpace(std::string_view(r.err).substr(0, r.err.find('\n'))));
         else
             return r.out;
         return std::nullopt;
@@ -425,16 +439,23 @@ private:
             source = &*copy;
             from = "the copy folder's GPRSlog.log";
         }
-        const std::vector<DialRecord> dials = source ? LastDials(source->lines, 10) : std::vector<DialRecord>{};
+        const std::vector<DialRecord> dials =
+            source ? LastDials(source->lines, 10) : std::vector<DialRecord>{};
         if (source)
-            report_ << "Last dials (from " << from << ", oldest first)\n" << (dials.empty() ? "  none logged\n" : "");
+            report_ << "Last dials (from " << from << ", oldest first)\n"
+                    << (dials.empty() ? "  none logged\n" : "");
         else
-            report_ << "Last dials\n  unknown: no event log (the program writes one only when started with /l)\n";
+            report_
+                << "Last dials\n  unknown: no event log (the program writes one only when started with /l)\n";
         for (const DialRecord& d : dials) {
             report_ << "  " << d.time << "  " << d.params << "\n      outcome:   ";
             switch (d.outcome) {
-            case DialRecord::Outcome::Connected: report_ << "connected\n"; break;
-            case DialRecord::Outcome::Unknown: report_ << "no outcome logged (still dialling, or the program ended)\n"; break;
+            case DialRecord::Outcome::Connected:
+                report_ << "connected\n";
+                break;
+            case DialRecord::Outcome::Unknown:
+                report_ << "no outcome logged (still dialling, or the program ended)\n";
+                break;
             case DialRecord::Outcome::NoCode:
                 report_ << "ended without an error code (cancelled, or the modem did not answer)\n"
                         << "      program:   " << ProgramDialErrorText(0) << "\n";
@@ -443,7 +464,8 @@ private:
                 const std::string service = ServiceErrorText(d.code);
                 report_ << "failed, error " << d.code << "\n"
                         << "      program:   " << ProgramDialErrorText(d.code) << "\n"
-                        << "      service:   " << (service.empty() ? "(no text for this code)" : service) << "\n";
+                        << "      service:   " << (service.empty() ? "(no text for this code)" : service)
+                        << "\n";
                 if (d.logged != service && !d.logged.empty())
                     report_ << "      logged:    " << d.logged << "\n";
                 break;
@@ -453,21 +475,26 @@ private:
         report_ << "\n";
     }
 
-    std::optional<DecipheredLog> Log(const fs::path& path, const std::string& member, const std::string& where) {
+    std::optional<DecipheredLog> Log(const fs::path& path, const std::string& member,
+                                     const std::string& where) {
         const FileRead r = ReadBounded(path, kLogTailBytes, true);
         if (r.state != FileRead::State::Ok) {
-            Problem("the event log " + where + " " + Describe(path, r)
-                    + (r.state == FileRead::State::Missing ? " (the program writes it only when started with /l)" : ""));
+            Problem("the event log " + where + " " + Describe(path, r) +
+                    (r.state == FileRead::State::Missing
+                         ? " (the program writes it only when started with /l)"
+                         : ""));
             return std::nullopt;
         }
         DecipheredLog log = DecipherLog(r.data, r.size, r.leftOut, secrets_);
-        std::string what = Count(log.lines.size(), "line") + ": " + std::to_string(log.enciphered) + " deciphered, "
-                           + std::to_string(log.plain) + " plain";
+        std::string what = Count(log.lines.size(), "line") + ": " + std::to_string(log.enciphered) +
+                           " deciphered, " + std::to_string(log.plain) + " plain";
         if (log.leftOut)
             what += "; the file's last " + Size(r.size - log.leftOut) + " of " + Size(r.size);
         if (log.notDeciphered) {
-            what += "; " + std::to_string(log.notDeciphered) + " kept as they are, marked \"" + std::string(TrimSpace(kNotDeciphered)) + "\"";
-            Problem(path.string() + ": " + Count(log.notDeciphered, "line") + " that could not be deciphered (kept, marked)");
+            what += "; " + std::to_string(log.notDeciphered) + " kept as they are, marked \"" +
+                    std::string(TrimSpace(kNotDeciphered)) + "\"";
+            Problem(path.string() + ": " + Count(log.notDeciphered, "line") +
+                    " that could not be deciphered (kept, marked)");
         }
         Member(member, log.text, what);
         return log;
@@ -484,14 +511,17 @@ private:
                 if (!TrimSpace(line).empty())
                     rows.push_back(std::string(TrimSpace(line)));
         }
-        const std::vector<std::string> header = rows.empty() ? std::vector<std::string>{} : SplitCsvLine(rows.front());
+        const std::vector<std::string> header =
+            rows.empty() ? std::vector<std::string>{} : SplitCsvLine(rows.front());
         const std::vector<std::string> expected{"start", "end", "received", "sent", "total", "limit"};
         if (!csv) {
             report_ << "not available: " << why << "\n\n";
             return;
         }
         if (header != expected || rows.size() < 2) {
-            report_ << (rows.size() == 1 && header == expected ? "none recorded yet" : "not available: an answer in an unknown form")
+            report_ << (rows.size() == 1 && header == expected
+                            ? "none recorded yet"
+                            : "not available: an answer in an unknown form")
                     << "\n\n";
             return;
         }
@@ -500,24 +530,28 @@ private:
             report_ << "not available: an answer in an unknown form\n\n";
             return;
         }
-        report_ << f[0] << " to " << f[1] << ": received " << f[2] << " bytes, sent " << f[3] << " bytes, total " << f[4]
-                << " bytes; limit " << (f[5].empty() ? "off" : f[5] + " bytes") << "\n\n";
+        report_ << f[0] << " to " << f[1] << ": received " << f[2] << " bytes, sent " << f[3]
+                << " bytes, total " << f[4] << " bytes; limit " << (f[5].empty() ? "off" : f[5] + " bytes")
+                << "\n\n";
     }
 
     void Files() {
-        const fs::path pbkPath = o_.root / "drive_c" / "Documents and Settings" / "All Users" / "Application Data"
-                                 / "Microsoft" / "Network" / "Connections" / "Pbk" / "rasphone.pbk";
+        const fs::path pbkPath = o_.root / "drive_c" / "Documents and Settings" / "All Users" /
+                                 "Application Data" / "Microsoft" / "Network" / "Connections" / "Pbk" /
+                                 "rasphone.pbk";
         const FileRead pbk = ReadBounded(pbkPath, kSmallFileLimit, false);
         if (pbk.state == FileRead::State::Ok)
             Member("rasphone.pbk", ToUtf8(MaskIniPasswords(pbk.data, secrets_)),
-                   "the phonebook, " + Size(pbk.size) + ", saved passwords masked" + (pbk.leftOut ? ", its beginning" : ""));
+                   "the phonebook, " + Size(pbk.size) + ", saved passwords masked" +
+                       (pbk.leftOut ? ", its beginning" : ""));
         else
             Problem("the phonebook " + Describe(pbkPath, pbk));
 
         report_ << "Files in this report\n  report.txt: this text\n";
         // The logs first, then the service's views, then the settings.
         const auto rank = [](const std::string& name) {
-            static const char* const order[] = {"GPRSlog", "Zentora-copy", "rasman", "rasctl", "registry", "rasphone"};
+            static const char* const order[] = {"GPRSlog", "Zentora-copy", "rasman",
+                                                "rasctl",  "registry",     "rasphone"};
             for (size_t i = 0; i < std::size(order); ++i)
                 if (name.starts_with(order[i]))
                     return i;

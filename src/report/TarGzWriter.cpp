@@ -59,7 +59,9 @@ struct TarGzWriter::Stream {
 
 TarGzWriter::TarGzWriter() = default;
 
-TarGzWriter::~TarGzWriter() { Discard(); }
+TarGzWriter::~TarGzWriter() {
+    Discard();
+}
 
 void TarGzWriter::Discard() {
     stream_.reset();
@@ -78,7 +80,8 @@ bool TarGzWriter::Link(std::string& error) {
         return true;
     if (errno == EEXIST) {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string named = output_.string() + ".new" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+            const std::string named =
+                output_.string() + ".new" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
             if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) {
                 if (::rename(named.c_str(), output_.c_str()) == 0)
                     return true;
@@ -113,7 +116,8 @@ bool TarGzWriter::Open(const std::filesystem::path& output, std::string& error) 
     }
     stream_ = std::make_unique<Stream>();
     // 15 + 16: a gzip header and trailer around the deflate stream.
-    if (deflateInit2(&stream_->z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&stream_->z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
         error = "cannot start the compression";
         Discard();
         return false;
@@ -159,7 +163,8 @@ bool TarGzWriter::Deflate(const void* data, size_t size, bool finish, std::strin
     return true;
 }
 
-bool TarGzWriter::Add(std::string_view name, std::string_view content, std::time_t mtime, std::string& error) {
+bool TarGzWriter::Add(std::string_view name, std::string_view content, std::time_t mtime,
+                      std::string& error) {
     if (fd_ < 0) {
         error = "the archive is not open";
         return false;
@@ -171,8 +176,8 @@ bool TarGzWriter::Add(std::string_view name, std::string_view content, std::time
     const auto header = Header(name, content.size(), mtime);
     static const std::array<char, kBlock> zeros{};
     const size_t pad = (kBlock - content.size() % kBlock) % kBlock;
-    return Deflate(header.data(), header.size(), false, error) && Deflate(content.data(), content.size(), false, error)
-           && Deflate(zeros.data(), pad, false, error);
+    return Deflate(header.data(), header.size(), false, error) &&
+           Deflate(content.data(), content.size(), false, error) && Deflate(zeros.data(), pad, false, error);
 }
 
 bool TarGzWriter::Commit(std::string& error) {

@@ -24,7 +24,8 @@ public:
     [[nodiscard]] bool Open(const std::filesystem::path& output, std::string& error);
     // A regular file, mode 0644. Names are relative, '/'-separated, at most
     // 100 bytes.
-    [[nodiscard]] bool Add(std::string_view name, std::string_view content, std::time_t mtime, std::string& error);
+    [[nodiscard]] bool Add(std::string_view name, std::string_view content, std::time_t mtime,
+                           std::string& error);
     // Ends the archive and the stream and gives the file its name.
     [[nodiscard]] bool Commit(std::string& error);
 

@@ -102,8 +102,9 @@ TEST_F(ReportAction, TheTrayItemWritesTheReportOnTheDesktopSaysWhereAndOpensTheF
 TEST_F(ReportAction, AFailureIsSaidInTheBoxAndTheWindowStaysAliveMeanwhile) {
     // A stand-in that takes its time, then fails as the tool does.
     const fs::path tool = root_->Path() / "report-tool";
-    WriteScript(tool, "sleep 1\necho 'skyportal-report: no report written: cannot write /x/r.tar.gz: No such file or "
-                      "directory' >&2\nexit 1");
+    WriteScript(
+        tool, "sleep 1\necho 'skyportal-report: no report written: cannot write /x/r.tar.gz: No such file or "
+              "directory' >&2\nexit 1");
     ::setenv("SKYPORTAL_REPORT", tool.c_str(), 1);
     TfrmGprsMain& w = Start();
     TReportAction* item = Item(w);
@@ -121,7 +122,8 @@ TEST_F(ReportAction, AFailureIsSaidInTheBoxAndTheWindowStaysAliveMeanwhile) {
     ASSERT_TRUE(WaitFor([&] { return done_ == 1; }));
     EXPECT_GE(ticks, 10) << "the event loop ran while the tool did";
     ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_EQ(boxes.texts[0],
-              "Ошибка: отчёт не сохранён: no report written: cannot write /x/r.tar.gz: No such file or directory");
+    EXPECT_EQ(
+        boxes.texts[0],
+        "Ошибка: отчёт не сохранён: no report written: cannot write /x/r.tar.gz: No such file or directory");
     EXPECT_FALSE(fs::exists(opened_));
 }

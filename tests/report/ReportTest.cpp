@@ -44,13 +44,15 @@ std::string Read(const fs::path& path) {
     return ss.str();
 }
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // One log line as the program writes it, enciphered.
 std::string Enciphered(const std::string& time, const std::string& source, int code, const std::string& msg) {
-    return sp::EncryptString(sp::Utf8ToCp1251(time + " : src: " + source + "      code: " + std::to_string(code)
-                                              + "         msg: " + msg))
-           + "\r\n";
+    return sp::EncryptString(sp::Utf8ToCp1251(
+               time + " : src: " + source + "      code: " + std::to_string(code) + "         msg: " + msg)) +
+           "\r\n";
 }
 
 // Every file of a folder with its bytes.
@@ -90,13 +92,16 @@ protected:
         fs::remove_all(dir_, ec);
     }
 
-    sp::ChildResult Run(std::vector<std::string> argv, std::vector<std::pair<std::string, std::string>> env = {}) {
+    sp::ChildResult Run(std::vector<std::string> argv,
+                        std::vector<std::pair<std::string, std::string>> env = {}) {
         env.emplace_back("SKYPORTAL_ROOT", root_.string());
         return sp::RunChild(argv, env, 60s, 1 << 20);
     }
 
-    sp::ChildResult Report(const fs::path& output, std::vector<std::pair<std::string, std::string>> env = {}) {
-        std::vector<std::string> argv{(BinDir() / "skyportal-report").string(), "--program", program_.string()};
+    sp::ChildResult Report(const fs::path& output,
+                           std::vector<std::pair<std::string, std::string>> env = {}) {
+        std::vector<std::string> argv{(BinDir() / "skyportal-report").string(), "--program",
+                                      program_.string()};
         if (!output.empty()) {
             argv.push_back("--output");
             argv.push_back(output.string());
@@ -142,24 +147,30 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     // leave a new write-ahead log or index beside it.
     fs::remove(root_ / "registry.db-wal");
     fs::remove(root_ / "registry.db-shm");
-    Write(root_ / "network.ini", std::string("[Service]\r\nPassword=") + sp::Utf8ToCp1251(kNetworkPassword)
-                                     + "\r\n[My Phone]\r\nDriver=serial\r\nPort=/dev/ttyUSB7\r\nSpeed=57600\r\n");
-    Write(root_ / "drive_c/Documents and Settings/All Users/Application Data/Microsoft/Network/Connections/Pbk/rasphone.pbk",
-          std::string("[Zentora]\r\nszLocalPhoneNumber=*99***1#\r\nUserName=vexul\r\nSavePassword=1\r\nPassword=") + kPassword
-              + "\r\n");
-    const std::string params = std::string("Entry: Zentora ; Phone: *99***1#  ; APN: internet  User: vexul  ; Pswd: ")
-                               + kPassword + "  ";
+    Write(root_ / "network.ini",
+          std::string("[Service]\r\nPassword=") + sp::Utf8ToCp1251(kNetworkPassword) +
+              "\r\n[My Phone]\r\nDriver=serial\r\nPort=/dev/ttyUSB7\r\nSpeed=57600\r\n");
+    Write(root_ / "drive_c/Documents and Settings/All Users/Application "
+                  "Data/Microsoft/Network/Connections/Pbk/rasphone.pbk",
+          std::string(
+              "[Zentora]\r\nszLocalPhoneNumber=*99***1#\r\nUserName=vexul\r\nSavePassword=1\r\nPassword=") +
+              kPassword + "\r\n");
+    const std::string params =
+        std::string("Entry: Zentora ; Phone: *99***1#  ; APN: internet  User: vexul  ; Pswd: ") + kPassword +
+        "  ";
     Write(program_.parent_path() / "GPRSlog.log",
-          Enciphered("10:00:01", "WINVER", 501, "version of Windows") + Enciphered("10:00:05", "DIAL-params", 0, params)
-              + Enciphered("10:00:09", "RAS-Dialing error code", 678, std::string(sp::ras::ErrorText(678)))
-              + Enciphered("10:00:09", "RAS-HangUp", 6, "The handle is invalid.") + "0F1E2D3C4B5A\r\n"
-              + Enciphered("10:01:00", "DIAL-params", 0, params)
-              + "10:01:03 : src: THREAD-new-stat      code: 0         msg: Speed: 120 Received 5000 Tramsmitted 800 Time 0:00:02\r\n");
+          Enciphered("10:00:01", "WINVER", 501, "version of Windows") +
+              Enciphered("10:00:05", "DIAL-params", 0, params) +
+              Enciphered("10:00:09", "RAS-Dialing error code", 678, std::string(sp::ras::ErrorText(678))) +
+              Enciphered("10:00:09", "RAS-HangUp", 6, "The handle is invalid.") + "0F1E2D3C4B5A\r\n" +
+              Enciphered("10:01:00", "DIAL-params", 0, params) +
+              "10:01:03 : src: THREAD-new-stat      code: 0         msg: Speed: 120 Received 5000 "
+              "Tramsmitted 800 Time 0:00:02\r\n");
     // The copy's log is older: the dials are read from the log written last.
     Write(root_ / "drive_c/Zentora/GPRSlog.log", Enciphered("09:00:00", "WINVER", 501, "version of Windows"));
     fs::last_write_time(root_ / "drive_c/Zentora/GPRSlog.log", fs::file_time_type::clock::now() - 1h);
-    Write(root_ / "run/rasman.log", std::string("serial: pppd said: password ") + kPassword + " refused\nsimulated: "
-                                        + kNetworkPassword + " accepted\n");
+    Write(root_ / "run/rasman.log", std::string("serial: pppd said: password ") + kPassword +
+                                        " refused\nsimulated: " + kNetworkPassword + " accepted\n");
     const auto before = Snapshot(root_);
 
     const fs::path out = dir_ / "out" / "report.tar.gz";
@@ -184,13 +195,16 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     EXPECT_TRUE(Has(report, "Modem = My Phone\n")) << report;
     EXPECT_TRUE(Has(report, "APNVersion = 0   (not enciphered)")) << report;
     // The failed dial with both texts, then the one that connected.
-    EXPECT_TRUE(Has(report, "failed, error 678\n      program:   Ошибка при соединении. Код 678\n      service:   "
-                                + std::string(sp::ras::ErrorText(678))))
+    EXPECT_TRUE(
+        Has(report, "failed, error 678\n      program:   Ошибка при соединении. Код 678\n      service:   " +
+                        std::string(sp::ras::ErrorText(678))))
         << report;
-    EXPECT_TRUE(Has(report, "10:01:00  Entry: Zentora ; Phone: *99***1#  ; APN: internet  User: vexul  ; Pswd: ********\n"
-                            "      outcome:   connected"))
+    EXPECT_TRUE(Has(
+        report, "10:01:00  Entry: Zentora ; Phone: *99***1#  ; APN: internet  User: vexul  ; Pswd: ********\n"
+                "      outcome:   connected"))
         << report;
-    EXPECT_TRUE(Has(report, "Traffic this billing cycle\n  not available: the service is not running")) << report;
+    EXPECT_TRUE(Has(report, "Traffic this billing cycle\n  not available: the service is not running"))
+        << report;
 
     const std::string& log = m["GPRSlog.log"];
     EXPECT_TRUE(Has(log, "10:00:01 : src: WINVER      code: 501         msg: version of Windows\n")) << log;
@@ -209,8 +223,9 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     const auto tarStream = sp::RunChild({"gzip", "-dc", out.string()}, {}, 30s, 64 << 20);
     ASSERT_EQ(tarStream.exitCode, 0);
     ASSERT_TRUE(Has(tarStream.out, "report.txt"));
-    for (const std::string& secret : {std::string(kPassword), std::string(kNetworkPassword), sp::Utf8ToCp1251(kNetworkPassword),
-                                      std::string("5AC31E9740B86DF2"), std::string("\x5A\xC3\x1E\x97\x40\xB8\x6D\xF2")})
+    for (const std::string& secret :
+         {std::string(kPassword), std::string(kNetworkPassword), sp::Utf8ToCp1251(kNetworkPassword),
+          std::string("5AC31E9740B86DF2"), std::string("\x5A\xC3\x1E\x97\x40\xB8\x6D\xF2")})
         EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
 }
 
@@ -228,7 +243,8 @@ TEST_F(ReportTest, BadInputIsReportedInsideAndTheReportIsStillWritten) {
     const auto r = Report({}, {{"HOME", home.string()}, {"XDG_CONFIG_HOME", (home / ".config").string()}});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string path(sp::TrimSpace(r.out));
-    EXPECT_TRUE(std::regex_match(path, std::regex(home.string() + "/skyportal-report-[0-9]{8}-[0-9]{6}\\.tar\\.gz")))
+    EXPECT_TRUE(
+        std::regex_match(path, std::regex(home.string() + "/skyportal-report-[0-9]{8}-[0-9]{6}\\.tar\\.gz")))
         << path;
     EXPECT_EQ(Snapshot(root_), before);
 
@@ -236,8 +252,10 @@ TEST_F(ReportTest, BadInputIsReportedInsideAndTheReportIsStillWritten) {
     const std::string& report = m["report.txt"];
     const std::string problems = report.substr(report.find("Problems met while making the report"));
     for (const std::string& expected :
-         {(root_ / "machine.ini").string() + ": cannot be read (a folder, not a file)", std::string("the registry cannot be read: "),
-          (program_.parent_path() / "GPRSlog.log").string() + ": missing (the program writes it only when started with /l)",
+         {(root_ / "machine.ini").string() + ": cannot be read (a folder, not a file)",
+          std::string("the registry cannot be read: "),
+          (program_.parent_path() / "GPRSlog.log").string() +
+              ": missing (the program writes it only when started with /l)",
           (root_ / "drive_c/Zentora/GPRSlog.log").string() + ": missing", std::string("the phonebook "),
           (root_ / "network.ini").string() + ": missing"})
         EXPECT_TRUE(Has(problems, expected)) << expected << "\n" << problems;
@@ -249,7 +267,8 @@ TEST_F(ReportTest, BadInputIsReportedInsideAndTheReportIsStillWritten) {
 TEST_F(ReportTest, AnOutputThatCannotBeWrittenEndsWithOneAndNoFile) {
     const auto r = Report(dir_ / "no-such-folder" / "r.tar.gz");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Has(r.err, "skyportal-report: no report written: cannot write " + (dir_ / "no-such-folder/r.tar.gz").string()))
+    EXPECT_TRUE(Has(r.err, "skyportal-report: no report written: cannot write " +
+                               (dir_ / "no-such-folder/r.tar.gz").string()))
         << r.err;
     EXPECT_TRUE(r.out.empty());
     EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
@@ -275,7 +294,8 @@ TEST_F(ReportTest, ARunningServiceGivesItsViewsThroughRasctl) {
     auto m = Unpack(out);
     EXPECT_TRUE(Has(m["report.txt"], "Remote access service\n  running\n")) << m["report.txt"];
     EXPECT_TRUE(Has(m["report.txt"], "Connections\n  none\n")) << m["report.txt"];
-    EXPECT_TRUE(Has(m["rasctl-devices.txt"], "$ rasctl devices\nmodem\tUSB GPRS Modem\tsimulated\n")) << m["rasctl-devices.txt"];
+    EXPECT_TRUE(Has(m["rasctl-devices.txt"], "$ rasctl devices\nmodem\tUSB GPRS Modem\tsimulated\n"))
+        << m["rasctl-devices.txt"];
     EXPECT_TRUE(Has(m["rasctl-entries.txt"], "$ rasctl entries\n"));
     EXPECT_TRUE(m.count("rasctl-history-cycles.txt"));
     EXPECT_TRUE(Has(m["report.txt"], "USB GPRS Modem\n      driver:    simulated")) << m["report.txt"];
