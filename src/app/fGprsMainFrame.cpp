@@ -4,6 +4,7 @@
 
 #include "app/fGprsMain.h"
 
+#include "app/TReportAction.h"
 #include "connection/ConnectionManager.h"
 #include "controls/TGraphPanel.h"
 #include "dialogs/TfrmProgress.h"
@@ -69,6 +70,7 @@ void TfrmGprsMain::CreateFrame() {
     pmMain->addAction(aRestore);
     pmMain->addAction(aConnect);
     pmMain->addAction(aExit);
+    pmMain->insertAction(aExit, new TReportAction(this));
     pmBlank = pmMain->addAction(QStringLiteral("   "));
     pmBlank->setVisible(false);
     // Opening the menu is where a person reaches for "Открыть программу":

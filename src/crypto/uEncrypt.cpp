@@ -70,4 +70,39 @@ std::string DecryptString(std::string_view hex) {
     return std::string(buf.begin(), end);
 }
 
+struct TStoredTextReader::Context {
+    TBlowfishData data;
+    std::vector<uint8_t> buf;
+};
+
+TStoredTextReader::TStoredTextReader() : context_(std::make_unique<Context>()) {
+    BlowfishInit(context_->data, kKey, sizeof kKey, kIV);
+}
+
+TStoredTextReader::~TStoredTextReader() = default;
+
+std::optional<std::string> TStoredTextReader::Read(std::string_view hex) {
+    if (hex.size() < 32 || hex.size() % 16 != 0)
+        return std::nullopt;
+    std::vector<uint8_t>& buf = context_->buf;
+    buf.resize(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = HexDigit(hex[i]);
+        const int lo = HexDigit(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        buf[i / 2] = static_cast<uint8_t>((hi << 4) | lo);
+    }
+    BlowfishReset(context_->data);
+    for (size_t pos = 0; pos < buf.size(); pos += 8)
+        BlowfishDecryptCBC(context_->data, &buf[pos], &buf[pos]);
+    // EncryptString of a text of len bytes makes (len div 8) * 8 + 16 bytes,
+    // the text followed by zeros.
+    const size_t len = static_cast<size_t>(std::find(buf.begin(), buf.end(), uint8_t{0}) - buf.begin());
+    if (buf.size() != (len / 8) * 8 + 16 || std::any_of(buf.begin() + static_cast<std::ptrdiff_t>(len),
+                                                        buf.end(), [](uint8_t b) { return b != 0; }))
+        return std::nullopt;
+    return std::string(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(len));
+}
+
 } // namespace sp

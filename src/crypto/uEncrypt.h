@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,5 +17,26 @@ namespace sp {
 // Stops converting at the first pair that is not two hexadecimal digits
 // (either letter case); returns the deciphered bytes up to the first zero.
 [[nodiscard]] std::string DecryptString(std::string_view hex);
+
+// Reads stored texts strictly, for readers that must tell an enciphered text
+// from anything else (a plain value, a damaged log line): the bytes that
+// EncryptString was given, or nothing when hex is not exactly what
+// EncryptString makes (hexadecimal digits of either case, whole blocks, at
+// least two, the text's zero and only zeros after it). One key schedule
+// serves every call, so thousands of log lines cost little more than their
+// blocks. Not shared between threads.
+class TStoredTextReader {
+public:
+    TStoredTextReader();
+    ~TStoredTextReader();
+    TStoredTextReader(const TStoredTextReader&) = delete;
+    TStoredTextReader& operator=(const TStoredTextReader&) = delete;
+
+    [[nodiscard]] std::optional<std::string> Read(std::string_view hex);
+
+private:
+    struct Context;
+    std::unique_ptr<Context> context_;
+};
 
 } // namespace sp

@@ -273,6 +273,29 @@ TEST(DecryptString, RandomInputOfAnyLengthIsSafe) {
         (void)DecryptString(std::string(len, 'F'));
 }
 
+TEST(StoredTextReader, ReadsExactlyWhatEncryptStringMakesAndNothingElse) {
+    TStoredTextReader reader;
+    // One key schedule for many texts: each is read as if alone.
+    for (const std::string& plain : {std::string(), std::string("1234567"), std::string("12345678"),
+                                    std::string(247, 'x'), Utf8ToCp1251("Модем на COM3"), std::string(3000, 'q')}) {
+        EXPECT_EQ(reader.Read(EncryptString(plain)), plain);
+        std::string lower = EncryptString(plain);
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(reader.Read(lower), plain);
+    }
+    const std::string enc = EncryptString("internet");
+    EXPECT_EQ(reader.Read(enc.substr(0, enc.size() - 16)), std::nullopt); // a block lost
+    EXPECT_EQ(reader.Read(enc + enc.substr(0, 16)), std::nullopt);       // a block too many
+    EXPECT_EQ(reader.Read(enc.substr(0, enc.size() - 1)), std::nullopt); // a digit lost
+    std::string changed = enc;
+    changed[changed.size() - 3] = changed[changed.size() - 3] == '0' ? '1' : '0';
+    EXPECT_EQ(reader.Read(changed), std::nullopt); // the zeros after the text are gone
+    EXPECT_EQ(reader.Read(std::string(32, 'G')), std::nullopt);
+    EXPECT_EQ(reader.Read("14:05:09 : src: WINVER      code: 501"), std::nullopt);
+    EXPECT_EQ(reader.Read(""), std::nullopt);
+}
+
 // ---- the support tool --------------------------------------------------
 
 TEST(CipherTool, EncryptsAndDecryptsValuesInUtf8) {

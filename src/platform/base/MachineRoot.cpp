@@ -56,6 +56,8 @@ fs::path MachineRoot() {
     return root;
 }
 
+fs::path MachineRootPath() { return ResolveRoot(); }
+
 fs::path MachineRunDir() { return MachineRoot() / "run"; }
 fs::path MachineDriveC() { return MachineRoot() / "drive_c"; }
 

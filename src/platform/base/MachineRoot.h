@@ -18,6 +18,9 @@ struct MachineVersion {
 // Created on first use together with machine.ini (defaults: 5.1, nt), run/
 // (mode 0700) and drive_c/.
 [[nodiscard]] std::filesystem::path MachineRoot();
+// The same folder without laying anything out: for readers that must leave
+// the machine as they found it.
+[[nodiscard]] std::filesystem::path MachineRootPath();
 [[nodiscard]] std::filesystem::path MachineRunDir();
 [[nodiscard]] std::filesystem::path MachineDriveC();
 

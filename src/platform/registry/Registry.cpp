@@ -36,6 +36,7 @@ std::string QuoteName(std::string_view name) { return "'" + std::string(name) + 
 
 struct TRegistry::Impl {
     std::filesystem::path file;
+    RegOpenMode mode = RegOpenMode::Normal;
     std::unique_ptr<RegistryDb> db;
     RegHive hive = RegHive::LocalMachine;
     std::optional<Node> current;
@@ -45,7 +46,7 @@ struct TRegistry::Impl {
     RegistryDb& Db() {
         if (!db) {
             try {
-                db = std::make_unique<RegistryDb>(file);
+                db = std::make_unique<RegistryDb>(file, mode == RegOpenMode::ReadOnlyExisting);
             } catch (const ERegistryException&) {
                 lastError = RegError::Storage;
                 throw;
@@ -171,7 +172,10 @@ struct TRegistry::Impl {
 
 TRegistry::TRegistry() : TRegistry(MachineRoot() / "registry.db") {}
 
-TRegistry::TRegistry(const std::filesystem::path& database) : d(std::make_unique<Impl>()) { d->file = database; }
+TRegistry::TRegistry(const std::filesystem::path& database, RegOpenMode mode) : d(std::make_unique<Impl>()) {
+    d->file = database;
+    d->mode = mode;
+}
 
 TRegistry::~TRegistry() = default;
 

@@ -26,6 +26,11 @@ enum class RegAccess { Full, ReadOnly, None };
 // in "]"), a bad buffer, a write without an open key.
 // Storage: the database could not be opened, read or written (or stayed
 // locked by another process for longer than the busy time-out).
+// Normal: the database is created when missing and opened for writing.
+// ReadOnlyExisting: for readers that must change nothing; a missing database
+// is a storage error instead of a new one, and every write fails.
+enum class RegOpenMode { Normal, ReadOnlyExisting };
+
 enum class RegError { None, NotFound, AccessDenied, WrongType, InvalidArgument, Storage };
 
 // Failed reads of a present value of the wrong type, failed writes (access
@@ -44,7 +49,7 @@ public:
 class TRegistry {
 public:
     TRegistry(); // the machine root's registry
-    explicit TRegistry(const std::filesystem::path& database);
+    explicit TRegistry(const std::filesystem::path& database, RegOpenMode mode = RegOpenMode::Normal);
     ~TRegistry();
     TRegistry(const TRegistry&) = delete;
     TRegistry& operator=(const TRegistry&) = delete;

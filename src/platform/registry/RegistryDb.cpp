@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 
@@ -121,12 +123,33 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-RegistryDb::RegistryDb(const std::filesystem::path& file) : statements_(kSlotCount) {
+RegistryDb::RegistryDb(const std::filesystem::path& file, bool readOnly) : statements_(kSlotCount) {
     // Each TRegistry lives on one thread, so SQLite's own mutexes are not needed.
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
     std::error_code ec;
     const bool fresh = !std::filesystem::exists(file, ec);
-    if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (readOnly && fresh)
+        throw ERegistryException("Cannot open the registry " + file.string() + ": no such file");
+    // A database without its write-ahead log was closed cleanly and is whole
+    // in its file: a reader that must change nothing opens it as immutable,
+    // since an ordinary open would leave new -wal and -shm files beside it.
+    std::string name = file.string();
+    int openFlags = flags;
+    if (readOnly && !std::filesystem::exists(file.string() + "-wal", ec)) {
+        name = "file:";
+        for (const unsigned char c : file.string()) {
+            if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.') {
+                name += static_cast<char>(c);
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", c);
+                name += hex;
+            }
+        }
+        name += "?immutable=1";
+        openFlags |= SQLITE_OPEN_URI;
+    }
+    if (sqlite3_open_v2(name.c_str(), &db_, openFlags, nullptr) != SQLITE_OK) {
         const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         throw ERegistryException("Cannot open the registry " + file.string() + ": " + msg);
@@ -153,6 +176,8 @@ RegistryDb::RegistryDb(const std::filesystem::path& file) : statements_(kSlotCou
             if (use.Step())
                 version = sqlite3_column_int(*use, 0);
         }
+        if (version < kSchemaVersion && readOnly)
+            throw ERegistryException("Cannot open the registry " + file.string() + ": not a registry database");
         if (version < kSchemaVersion)
             CreateSchema();
         // A new database is its user's alone; its -wal and -shm files take

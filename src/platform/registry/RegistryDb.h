@@ -20,7 +20,9 @@ namespace sp {
 // failure of the storage throws ERegistryException.
 class RegistryDb {
 public:
-    explicit RegistryDb(const std::filesystem::path& file);
+    // readOnly: an existing database only, opened for reading; its schema is
+    // never created or changed.
+    explicit RegistryDb(const std::filesystem::path& file, bool readOnly = false);
     ~RegistryDb();
     RegistryDb(const RegistryDb&) = delete;
     RegistryDb& operator=(const RegistryDb&) = delete;

@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # The tray: the minimise area sends the window into the tray, the icon's menu
-# ("Открыть программу", "Подключиться"/"Отключиться", "Выйти") connects,
-# opens the window, disconnects and ends the program.
+# ("Открыть программу", "Подключиться"/"Отключиться", "Отчёт для службы
+# поддержки...", "Выйти") connects, opens the window, disconnects, writes the
+# support report on the desktop and ends the program.
 . "$(dirname "$0")/../lib.sh"
 e2e_begin tray_menu
 
 seed_installed
+# The desktop folder as xdg-user-dir names it, and an "open" verb that
+# records what it was given.
+mkdir -p "$WORK/config" "$WORK/desktop"
+echo "XDG_DESKTOP_DIR=\"$WORK/desktop\"" >"$WORK/config/user-dirs.dirs"
+export XDG_CONFIG_HOME=$WORK/config
+printf '#!/bin/sh\necho "$1" >>"%s"\n' "$WORK/opened" >"$WORK/open"
+chmod +x "$WORK/open"
+export SKYPORTAL_OPEN=$WORK/open
 start_app /l /n
 w=$(main_window)
 sleep 1
@@ -26,8 +35,8 @@ menu_item()
     sleep 0.4
     shot "menu-$1" >/dev/null
     geometry "$menu"
-    # Three visible items of equal height.
-    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 6 ))
+    # Four visible items of equal height.
+    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 8 ))
     sleep 0.2
     xdotool click 1
 }
@@ -54,6 +63,18 @@ menu_item 2
 wait_for 10 '[ -z "$(connections)" ]' || e2e_fail "\"Отключиться\" in the menu left the link up"
 
 menu_item 3
+box=$(wait_window "Информация" 20) || e2e_fail "\"Отчёт для службы поддержки...\" said nothing"
+shot "report-saved" >/dev/null
+reports=("$WORK/desktop"/skyportal-report-*.tar.gz)
+[ -f "${reports[0]}" ] || e2e_fail "no report in the desktop folder"
+# sed reads the whole list: head would end tar early, which pipefail counts as a failure.
+first=$(tar -tzf "${reports[0]}" | sed -n 1p)
+[[ $first == */report.txt ]] || e2e_fail "the report begins with \"$first\", not report.txt"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+wait_window_gone "$box" 5 || e2e_fail "the message box stayed"
+wait_for 5 '[ "$(cat "$WORK/opened" 2>/dev/null)" = "$WORK/desktop" ]' || e2e_fail "the desktop folder was not opened"
+
+menu_item 4
 wait_app_exit 10 || e2e_fail "\"Выйти\" did not end the program"
 [ "$APP_RC" -eq 0 ] || e2e_fail "exit code $APP_RC"
 E2E_RESULT=0

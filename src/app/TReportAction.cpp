@@ -1,0 +1,108 @@
+#include "app/TReportAction.h"
+
+#include "dialogs/TfrmMsg.h"
+#include "platform/base/CommandLine.h"
+#include "platform/system/Shell.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace sp {
+
+namespace {
+
+constexpr const char* kToolName = "skyportal-report";
+
+bool Runnable(const QString& path) {
+    const QFileInfo f(path);
+    return f.isFile() && f.isExecutable();
+}
+
+} // namespace
+
+TReportAction::TReportAction(QObject* parent)
+    : QAction(QStringLiteral("Отчёт для службы поддержки..."), parent) {
+    connect(this, &QAction::triggered, this, &TReportAction::Start);
+}
+
+TReportAction::~TReportAction() {
+    if (FProcess != nullptr && FProcess->state() != QProcess::NotRunning) {
+        FProcess->disconnect(this);
+        FProcess->terminate();
+        if (!FProcess->waitForFinished(2000))
+            FProcess->kill();
+        FProcess->waitForFinished(1000);
+    }
+}
+
+QString TReportAction::ToolPath() {
+    const QString env = qEnvironmentVariable("SKYPORTAL_REPORT");
+    if (!env.isEmpty())
+        return env;
+    // A copy of the program in the copy folder has no tool beside it; the
+    // tree it was built or installed into has.
+    const QStringList folders{QFileInfo(QString::fromStdString(ProgramFile())).absolutePath(),
+                              QStringLiteral(SKYPORTAL_BUILD_BIN_DIR),
+                              QStringLiteral(SKYPORTAL_INSTALL_BIN_DIR)};
+    for (const QString& folder : folders) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(kToolName);
+        if (Runnable(path))
+            return path;
+    }
+    return QStandardPaths::findExecutable(QLatin1String(kToolName));
+}
+
+void TReportAction::Start() {
+    if (FProcess != nullptr)
+        return;
+    const QString tool = ToolPath();
+    if (tool.isEmpty()) {
+        Report(false, QStringLiteral("программа %1 не найдена").arg(QLatin1String(kToolName)));
+        emit Done();
+        return;
+    }
+    setEnabled(false);
+    FProcess = new QProcess(this);
+    FProcess->setProgram(tool);
+    FProcess->setArguments({QStringLiteral("--program"), QString::fromStdString(ProgramFile())});
+    connect(FProcess, &QProcess::finished, this, &TReportAction::Finished);
+    connect(FProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            Finished(-1, QProcess::CrashExit);
+    });
+    FProcess->start(QIODevice::ReadOnly);
+}
+
+void TReportAction::Finished(int exitCode, QProcess::ExitStatus status) {
+    QProcess* process = FProcess;
+    if (process == nullptr)
+        return;
+    FProcess = nullptr;
+    const QString out = QString::fromUtf8(process->readAllStandardOutput()).trimmed();
+    QString err = QString::fromUtf8(process->readAllStandardError()).trimmed();
+    if (status != QProcess::NormalExit && err.isEmpty())
+        err = process->errorString();
+    process->deleteLater();
+    setEnabled(true);
+    if (status == QProcess::NormalExit && exitCode == 0 && !out.isEmpty()) {
+        const QString path = out.section(QLatin1Char('\n'), -1);
+        Report(true, path);
+        ShellExecuteOpen(QFileInfo(path).absolutePath().toStdString());
+    } else {
+        // The tool's own words name the cause (a folder that cannot be written).
+        err.remove(QStringLiteral("skyportal-report: "));
+        Report(false, err.section(QLatin1Char('\n'), 0, 0));
+    }
+    emit Done();
+}
+
+void TReportAction::Report(bool ok, const QString& text) {
+    if (ok)
+        ShowMsg(QStringLiteral("Отчёт сохранён: ") + text, MsgKind::Info, {MsgButton::Ok});
+    else
+        ShowMsg(QStringLiteral("Ошибка: отчёт не сохранён") +
+                    (text.isEmpty() ? QString() : QStringLiteral(": ") + text),
+                MsgKind::Error, {MsgButton::Ok});
+}
+
+} // namespace sp
