@@ -506,11 +506,12 @@ TEST_F(SerialModemTest, PppdNotInstalledFailsClearlyAndLeavesNothingRunning)
 TEST_F(SerialModemTest, ALinkUpThroughPppdIsConnectedCountedAndHungUp)
 {
     FakeModem modem;
-    const fs::path pppd = FakePppd("echo 'Using interface ppp9'\n"
+    // The trap comes first: the hang-up may arrive as soon as the last line is read.
+    const fs::path pppd = FakePppd("trap 'echo \"Terminating on signal 15\"; exit 5' TERM\n"
+                                   "echo 'Using interface ppp9'\n"
                                    "echo 'Connect: ppp9 <--> /dev/pts/0'\n"
                                    "echo 'PAP authentication succeeded'\n"
                                    "echo 'local  IP address 10.64.64.64'\n"
-                                   "trap 'echo \"Terminating on signal 15\"; exit 5' TERM\n"
                                    "while :; do sleep 0.05; done\n");
     Install(modem.Port(), pppd.string());
     DialRecorder rec;
