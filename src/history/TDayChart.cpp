@@ -38,7 +38,15 @@ void TDayChart::SetDays(std::vector<Day> days)
     update();
 }
 
-QRect TDayChart::Plot() const { return rect().adjusted(48, 8, -8, -20); }
+QRect TDayChart::Plot() const
+{
+    // Room on the left for the scale's largest figure.
+    uint64_t top = 0;
+    for (const Day& d : days_)
+        top = std::max(top, d.rx + d.tx);
+    const int label = fontMetrics().horizontalAdvance(top > 0 ? HistorySize(top) : QStringLiteral("0"));
+    return rect().adjusted(label + 10, 18, -8, -20);
+}
 
 int TDayChart::DayAt(int x) const
 {
@@ -74,6 +82,18 @@ void TDayChart::paintEvent(QPaintEvent*)
                      top > 0 ? HistorySize(top) : QStringLiteral("0"));
     painter.drawText(QRect(0, p.bottom() - 7, p.left() - 4, 14), Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("0"));
+    // The legend, top right.
+    const QFontMetrics fm = fontMetrics();
+    int x = p.right();
+    for (const auto& [text, color] : {std::pair{QStringLiteral("передано"), kSentColor},
+                                      std::pair{QStringLiteral("принято"), kReceivedColor}}) {
+        x -= fm.horizontalAdvance(text);
+        painter.setPen(ColorToQColor(kFrameColor));
+        painter.drawText(QPoint(x, fm.ascent() + 1), text);
+        x -= 14;
+        painter.fillRect(QRect(x, 3, 10, 10), ColorToQColor(color));
+        x -= 12;
+    }
     const int n = static_cast<int>(days_.size());
     for (int i = 0; i < n; ++i) {
         const Day& d = days_[static_cast<size_t>(i)];

@@ -13,7 +13,6 @@ THistoryWatch::THistoryWatch(Sinks sinks, QObject* parent) : QObject(parent), si
 void THistoryWatch::Start(std::chrono::milliseconds interval)
 {
     timer_.start(interval);
-    Poll(!sinks_.linkUp || !sinks_.linkUp());
 }
 
 bool THistoryWatch::Poll(bool tellHangUp)

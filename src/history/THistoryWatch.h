@@ -28,6 +28,7 @@ public:
 
     explicit THistoryWatch(Sinks sinks, QObject* parent = nullptr);
 
+    // Rounds every interval, the first one interval from now.
     void Start(std::chrono::milliseconds interval = std::chrono::seconds(10));
     // One round: tells what is new. True when the link was hung up at the
     // limit and it has been told now.

@@ -65,7 +65,7 @@ TfrmTrafficStats::TfrmTrafficStats(QWidget* parent) : QWidget(parent, Qt::Window
 {
     setWindowTitle(QStringLiteral("Статистика трафика"));
     setFont(ProgramFont(11));
-    resize(600, 560);
+    resize(680, 560);
 
     lblCycle = new QLabel;
     QFont bold = font();
