@@ -35,7 +35,7 @@ void TfrmGprsMain::CreateHistory() {
 
     THistoryWatch::Sinks sinks;
     sinks.tray = [this](const QString& text) {
-        if (rxTrayIcon && rxTrayIcon->isVisible())
+        if (TrayAvailable() && rxTrayIcon && rxTrayIcon->isVisible())
             rxTrayIcon->showMessage(QStringLiteral("Skyportal"), text, QSystemTrayIcon::Warning, 15000);
         else
             ShowMsg(text, MsgKind::Warning, {MsgButton::Ok});

@@ -7,7 +7,14 @@ namespace sp {
 
 THistoryWatch::THistoryWatch(Sinks sinks, QObject* parent) : QObject(parent), sinks_(std::move(sinks))
 {
-    connect(&timer_, &QTimer::timeout, this, [this] { Poll(!sinks_.linkUp || !sinks_.linkUp()); });
+    // A hang-up during the run ends a link the program watches, and the
+    // loss of that link tells it; the rounds tell only one that happened
+    // before the program started.
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        const bool first = firstRound_;
+        firstRound_ = false;
+        Poll(first && (!sinks_.linkUp || !sinks_.linkUp()));
+    });
 }
 
 void THistoryWatch::Start(std::chrono::milliseconds interval)

@@ -22,7 +22,7 @@ public:
         std::function<void(const QString&)> tray;    // a tray message
         std::function<void(const std::string&)> log; // a line of the program's log
         std::function<void(const QString&)> hungUp;  // the message of a hang-up at the limit
-        // While a link is up its loss tells of the hang-up; the rounds leave it to that.
+        // Whether the program has a link up (its loss will tell of a hang-up).
         std::function<bool()> linkUp;
     };
 
@@ -37,6 +37,7 @@ public:
 private:
     Sinks sinks_;
     QTimer timer_;
+    bool firstRound_ = true;
 };
 
 } // namespace sp

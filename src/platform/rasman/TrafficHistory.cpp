@@ -527,6 +527,12 @@ uint32_t TrafficHistory::Change(HistorySetting what, uint64_t value, const std::
             return ERROR_INVALID_PARAMETER;
         limit_ = value > 0 ? std::optional<uint64_t>(value) : std::nullopt;
         saved = SaveSetting("limit", std::to_string(value));
+        // A new limit has its own warnings and its own hang-up.
+        toldCycle_.clear();
+        toldLevel_ = 0;
+        hungUpCycle_.clear();
+        hungUpTold_ = true;
+        saved = Exec(db_, "DELETE FROM settings WHERE key IN ('told', 'hung_up')") && saved;
         Stmt s(db_, "INSERT OR REPLACE INTO limits(since, bytes) VALUES(?, ?)");
         s.Bind(1, Today());
         if (limit_)
