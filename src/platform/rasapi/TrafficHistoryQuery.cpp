@@ -82,7 +82,10 @@ uint32_t Ask(Msg type, const std::string& payload, Frame& reply)
     const int fd = ConnectToService();
     if (fd < 0)
         return ERROR_RASMAN_CANNOT_INITIALIZE;
-    const bool ok = Exchange(fd, type, payload, reply);
+    // The program asks from its window's thread: a service that is hung or
+    // still starting costs it a moment, not the usual reply time-out.
+    const auto deadline = std::chrono::steady_clock::now() + kHistoryReplyTimeout;
+    const bool ok = SendFrame(fd, type, payload, deadline) && RecvFrame(fd, reply, deadline);
     ::close(fd);
     if (!ok || reply.type != Msg::Reply)
         return ERROR_RASMAN_CANNOT_INITIALIZE;

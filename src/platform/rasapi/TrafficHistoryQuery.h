@@ -7,6 +7,7 @@
 
 #include "platform/rasapi/RasProtocol.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -84,7 +85,9 @@ void PutUsage(Writer& w, const HistoryUsage& u);
 [[nodiscard]] bool GetUsage(Reader& r, HistoryUsage& u);
 
 // Questions to the running service (it is not started for them). Each
-// returns the result code: 0, 711 when nobody answers, 87 for a bad value.
+// returns the result code: 0, 711 when nobody answers within
+// kHistoryReplyTimeout, 87 for a bad value.
+inline constexpr std::chrono::milliseconds kHistoryReplyTimeout{2000};
 [[nodiscard]] uint32_t QuerySessions(uint32_t rows, std::vector<HistorySession>& out);
 [[nodiscard]] uint32_t QueryDays(uint32_t rows, std::vector<HistoryDay>& out);
 [[nodiscard]] uint32_t QueryCycles(uint32_t rows, std::vector<HistoryCycle>& out);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tray: the minimise area sends the window into the tray, the icon's menu
-# ("Открыть программу", "Подключиться"/"Отключиться", "Выйти") connects,
-# opens the window, disconnects and ends the program.
+# ("Открыть программу", "Подключиться"/"Отключиться", "Статистика трафика",
+# "Выйти") connects, opens the window, disconnects, shows the traffic
+# statistics and ends the program.
 . "$(dirname "$0")/../lib.sh"
 e2e_begin tray_menu
 
@@ -26,8 +27,8 @@ menu_item()
     sleep 0.4
     shot "menu-$1" >/dev/null
     geometry "$menu"
-    # Three visible items of equal height.
-    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 6 ))
+    # Four visible items of equal height.
+    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 8 ))
     sleep 0.2
     xdotool click 1
 }
@@ -54,6 +55,12 @@ menu_item 2
 wait_for 10 '[ -z "$(connections)" ]' || e2e_fail "\"Отключиться\" in the menu left the link up"
 
 menu_item 3
+s=$(wait_window "Статистика трафика" 10) || e2e_fail "\"Статистика трафика\" in the menu showed no window"
+shot "traffic-stats" >/dev/null
+xdotool windowactivate --sync "$s" 2>/dev/null; xdotool key --window "$s" alt+F4 2>/dev/null
+wait_window_gone "$s" 10 || e2e_fail "the statistics window did not close"
+
+menu_item 4
 wait_app_exit 10 || e2e_fail "\"Выйти\" did not end the program"
 [ "$APP_RC" -eq 0 ] || e2e_fail "exit code $APP_RC"
 E2E_RESULT=0
