@@ -51,6 +51,7 @@ void TfrmGprsMain::aTrafficStatsExecute() {
     if (!FTrafficStats) {
         FTrafficStats = new TfrmTrafficStats(this);
         FTrafficStats->setAttribute(Qt::WA_DeleteOnClose);
+        FTrafficStats->setWindowIcon(windowIcon());
     }
     FTrafficStats->show();
     FTrafficStats->raise();

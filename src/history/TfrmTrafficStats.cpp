@@ -173,6 +173,7 @@ void TfrmTrafficStats::ShowUsage(const ras::HistoryUsage& u, const std::vector<r
                           .arg(HistoryDate(u.cycle.start), HistoryDate(u.cycle.end)));
     const uint64_t used = u.cycle.rx + u.cycle.tx;
     barUsage->SetUsage(used, u.cycle.limit);
+    barUsage->setVisible(u.cycle.limit.has_value()); // nothing to measure against without a limit
     if (u.cycle.limit) {
         lblUsage->setText(QStringLiteral("Израсходовано %1 из %2 (%3 %)")
                               .arg(HistorySize(used), HistorySize(*u.cycle.limit))

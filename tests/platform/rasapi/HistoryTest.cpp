@@ -10,6 +10,7 @@
 #include "platform/rasman/TrafficHistory.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +176,39 @@ TEST_F(HistoryStoreTest, ACorruptStoreIsSetAsideAndANewOneBegun)
     text << log.rdbuf();
     EXPECT_NE(text.str().find("history.db could not be used"), std::string::npos) << text.str();
     EXPECT_EQ(fs::status(root_ / "history.db").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(HistoryStoreTest, AFullDiskKeepsTheCountsUntilTheyCanBeWritten)
+{
+    now_ = Local(2024, 1, 2, 3, 4, 5);
+    auto h = Open();
+    h->Checkpoint();
+    // Files may not grow from here on, as on a full disk.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit full = before;
+    full.rlim_cur = 32 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    for (uint32_t k = 1; k <= 200; ++k) {
+        h->Begin(k, "Zentora", "USB GPRS Modem", std::string(100, 'a'));
+        h->Observe(k, {k, 1});
+        h->End(k, "hangup");
+    }
+    EXPECT_EQ(h->Sessions(500).size(), 200u); // from memory
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+    h->Checkpoint();
+    h.reset();
+    h = Open();
+    const auto s = h->Sessions(500);
+    ASSERT_EQ(s.size(), 200u);
+    EXPECT_EQ(s.back().rx, 200u);
+    EXPECT_EQ(h->Days(5).at(0).rx, 200u * 201 / 2);
+    std::ifstream log(root_ / "run" / "rasman.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find("could not be written"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("is written again"), std::string::npos) << text.str();
 }
 
 TEST(HistoryText, CsvIsExactAndSizesParseAsPowersOf1024)
@@ -379,7 +413,7 @@ TEST_F(HistoryDaemonTest, ACorruptStoreNeverStopsADialAndMidnightSplitsTheDay)
     {
         std::ofstream(root_ / "history.db") << "not a database at all";
     }
-    // One and a half seconds before the next local midnight.
+    // Three seconds before the next local midnight.
     ::setenv("TZ", "MSK-3", 1);
     ::tzset();
     std::time_t now = std::time(nullptr);
@@ -388,14 +422,16 @@ TEST_F(HistoryDaemonTest, ACorruptStoreNeverStopsADialAndMidnightSplitsTheDay)
     tm.tm_mday += 1;
     tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
     const std::time_t midnight = std::mktime(&tm);
-    ::setenv("SKYPORTAL_CLOCK_OFFSET", std::to_string(midnight - now - 2).c_str(), 1);
+    ::setenv("SKYPORTAL_CLOCK_OFFSET", std::to_string(midnight - now - 3).c_str(), 1);
     ::localtime_r(&midnight, &tm);
     const bool cycleToo = tm.tm_mday <= 28;
     if (cycleToo)
         Ctl({"history", "cycle-day", std::to_string(tm.tm_mday)});
 
     HRASCONN h = Dial();
-    std::this_thread::sleep_for(3500ms);
+    for (int i = 0; i < 100 && Rows("days").size() < 2; ++i)
+        std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(500ms);
     EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     const auto days = Rows("days");
     ASSERT_EQ(days.size(), 2u);
