@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -194,7 +195,12 @@ int AddModem(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 0;
 }
 
-bool Positive(const std::string& s, uint32_t& v) { return ParseU32(s, v) && v > 0 && s.find_first_not_of("0123456789") == std::string::npos; }
+// A decimal count above zero ("010" is ten, not eight).
+bool Positive(const std::string& s, uint32_t& v)
+{
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+    return ec == std::errc() && end == s.data() + s.size() && v > 0;
+}
 
 // rasctl history ...: errors go to standard error with status 1 and change nothing.
 int History(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
