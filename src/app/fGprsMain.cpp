@@ -238,6 +238,7 @@ TfrmGprsMain::TfrmGprsMain(QWidget* parent)
     setFont(ProgramFont(11));
     CreateComponents();
     CreateFrame();
+    CreateHistory();
 
     FWindow = std::make_unique<TMessageWindow>(
         [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });

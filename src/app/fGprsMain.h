@@ -5,6 +5,7 @@
 #include "platform/registry/Registry.h"
 #include "platform/system/WindowMessages.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <atomic>
@@ -30,6 +31,8 @@ namespace sp {
 
 class TGPRSButton;
 class TGraphPanel;
+class THistoryWatch;
+class TfrmTrafficStats;
 class TLinkLabel;
 class TStatThread;
 class TTransPanel;
@@ -168,6 +171,15 @@ public:
     [[nodiscard]] QString TrayHint() const { return FTrayHint; }
     [[nodiscard]] QLabel* HintWnd() const { return FHintWnd; }
 
+    // Traffic history (fGprsMainHistory.cpp): the window "Статистика
+    // трафика" and the limit warnings, from what the service counts.
+    void aTrafficStatsExecute();
+    // A lost link that the service hung up at the subscriber's limit: the
+    // message has been shown and there is nothing to restore.
+    bool LinkEndedAtLimit();
+    [[nodiscard]] TfrmTrafficStats* TrafficStats() const;
+    [[nodiscard]] THistoryWatch* HistoryWatch() const { return FHistoryWatch; }
+
     // Settings store (fGprsMainSettings.cpp): the five values under
     // HKEY_LOCAL_MACHINE\Software\Zentora\Skyportal, enciphered unless
     // argument 2 is "/r".
@@ -276,6 +288,8 @@ public:
     QAction* aConnect = nullptr;
     QAction* aRestore = nullptr;
     QAction* aSvcOK = nullptr;
+    QAction* aTrafficStats = nullptr;
+    TLinkLabel* lblTrafficStats = nullptr;
 
     QTimer* hintTimer = nullptr;
     QSystemTrayIcon* rxTrayIcon = nullptr;
@@ -300,6 +314,7 @@ private:
     void CreateSettingsPage();
     void CreateActions();
     void CreateFrame();
+    void CreateHistory();
     bool Image1Event(QEvent* event);
     void CheckAgreementScrolled();
     [[nodiscard]] bool RunsFromCopyFolder() const;
@@ -342,6 +357,8 @@ private:
     int FConnectionOps = 0;
     bool FCloseRequested = false;
     bool FClosed = false; // FormClose has run
+    THistoryWatch* FHistoryWatch = nullptr;       // owned by the window
+    QPointer<TfrmTrafficStats> FTrafficStats; // deletes itself when closed
 
     std::unique_ptr<TMessageWindow> FWindow;
     // The settings key, open only while LoadSettings or SaveSettings runs.

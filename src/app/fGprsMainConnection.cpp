@@ -181,7 +181,7 @@ LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         ShowDisconnected();
         raise();
         activateWindow();
-        if (AskRestoreConnection()) {
+        if (!LinkEndedAtLimit() && AskRestoreConnection()) {
             repaint();
             Disconnect();
             FConn = Connect();

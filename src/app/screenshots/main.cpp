@@ -13,6 +13,9 @@
 #include "platform/base/MachineRoot.h"
 #include "platform/base/ProgramInfo.h"
 #include "platform/rasman/DefaultMachine.h"
+#include "platform/rasman/TrafficHistory.h"
+#include "history/TDayChart.h"
+#include "history/TfrmTrafficStats.h"
 #include "platform/system/WindowMessages.h"
 #include "ras/RasGlobals.h"
 #include "ras/TRasThread.h"
@@ -21,6 +24,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QListWidget>
 #include <QScreen>
 #include <QScrollBar>
@@ -90,6 +94,33 @@ void SetNetwork(const std::string& section, const std::string& key, const std::s
     (void)net.Save(path);
 }
 
+// Three weeks of a subscriber's sessions, written the way the service
+// writes them, so the statistics window has something to show.
+void SeedHistory() {
+    int64_t now = static_cast<int64_t>(std::time(nullptr)) - 40 * 86400;
+    ras::TrafficHistory h(ras::TrafficHistory::DefaultPath(), true, [&now] { return now; });
+    uint32_t seed = 7;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    (void)h.Change(ras::HistorySetting::Limit, 2ull << 30, "");
+    // The current cycle began three weeks ago.
+    const std::time_t first = static_cast<std::time_t>(now + 19 * 86400);
+    std::tm tm{};
+    ::localtime_r(&first, &tm);
+    (void)h.Change(ras::HistorySetting::CycleDay, static_cast<uint64_t>(std::min(tm.tm_mday, 28)), "");
+    for (uint32_t day = 0; day < 40; ++day) {
+        for (uint32_t s = 0; s < 2 + next() % 3; ++s) {
+            const uint32_t key = day * 10 + s + 1;
+            h.Begin(key, "Zentora", "USB GPRS Modem", "internet");
+            const uint64_t rx = (next() % 60 + 5) * 1024 * 1024 / (s + 1);
+            now += 1200 + next() % 3600;
+            h.Observe(key, {rx, rx / 9});
+            h.End(key, s == 1 && day % 6 == 0 ? "dropped:629" : "hangup");
+            now += 3600;
+        }
+        now = now - now % 86400 + 86400 + 8 * 3600;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -131,6 +162,7 @@ int main(int argc, char** argv) {
             machine.Set("folders", key, (root / "home" / key).string());
         (void)machine.Save(path);
     }
+    SeedHistory();
     // Slow enough states for the dialling picture, a lively graph.
     SetNetwork("Service", "StateDelayMs", "400");
     SetNetwork("USB GPRS Modem", "Traffic", "bursty");
@@ -170,6 +202,40 @@ int main(int argc, char** argv) {
         SetConnectionRoundLength(std::chrono::milliseconds(40));
         WaitFor([&] { return w.gpnlStat->Samples().size() >= 40; });
         Shot(w, "main-connected.png");
+
+        w.aTrafficStatsExecute();
+        TfrmTrafficStats* stats = w.TrafficStats();
+        w.move(800, 700); // out of the picture's way
+        stats->move(20, 20);
+        WaitFor([&] { return stats->isVisible(); });
+        Settle(300);
+        // The pointer over the chart's busiest day.
+        int busiest = 0;
+        for (size_t i = 0; i < stats->chartDays->Days().size(); ++i) {
+            const auto& d = stats->chartDays->Days()[i];
+            const auto& b = stats->chartDays->Days()[static_cast<size_t>(busiest)];
+            if (d.rx + d.tx > b.rx + b.tx)
+                busiest = static_cast<int>(i);
+        }
+        for (int x = 0; x < stats->chartDays->width(); ++x) {
+            if (stats->chartDays->DayAt(x) == busiest) {
+                const QPoint at(x + 3, stats->chartDays->height() / 2);
+                QMouseEvent move(QEvent::MouseMove, at, stats->chartDays->mapToGlobal(at), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(stats->chartDays, &move);
+                break;
+            }
+        }
+        Settle(700);
+        {
+            const QRect area = stats->frameGeometry();
+            Save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()),
+                 "traffic-stats.png");
+        }
+        stats->tabs->setCurrentIndex(1);
+        Save(stats->grab(), "traffic-stats-cycles.png");
+        stats->close();
+        Settle(100);
 
         w.aConnectExecute();
         w.lblSettingsClick();

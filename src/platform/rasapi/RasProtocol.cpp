@@ -171,6 +171,11 @@ Writer& Writer::U32(uint32_t v)
     return *this;
 }
 
+Writer& Writer::U64(uint64_t v)
+{
+    return U32(static_cast<uint32_t>(v)).U32(static_cast<uint32_t>(v >> 32));
+}
+
 Writer& Writer::Str(std::string_view s)
 {
     PutU32(data_, static_cast<uint32_t>(s.size()));
@@ -193,6 +198,12 @@ uint32_t Reader::U32()
     const uint32_t v = GetU32(data_.data() + pos_);
     pos_ += 4;
     return v;
+}
+
+uint64_t Reader::U64()
+{
+    const uint64_t low = U32();
+    return low | (uint64_t(U32()) << 32);
 }
 
 std::string Reader::Str()

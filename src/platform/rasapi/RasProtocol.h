@@ -48,6 +48,9 @@ enum class Msg : uint32_t {
     CtlThaw = 44,
     CtlStop = 45,
     CtlReload = 46,
+    // the traffic history (see TrafficHistoryQuery.h)
+    CtlHistory = 47,
+    CtlHistorySet = 48,
 };
 
 [[nodiscard]] bool IsControl(Msg m);
@@ -79,6 +82,7 @@ private:
 class Writer {
 public:
     Writer& U32(uint32_t v);
+    Writer& U64(uint64_t v);
     Writer& Str(std::string_view s);
     // A string that may be absent (a NULL pointer on the caller's side).
     Writer& OptStr(const char* s);
@@ -94,6 +98,7 @@ class Reader {
 public:
     explicit Reader(std::string_view data) : data_(data) {}
     uint32_t U32();
+    uint64_t U64();
     std::string Str();
     std::optional<std::string> OptStr();
     [[nodiscard]] bool Failed() const { return failed_; }

@@ -114,6 +114,8 @@ NetworkConfig NetworkConfig::Load(const std::filesystem::path& path)
     c.startDelayMs = U32(ini, "Service", "StartDelayMs", 0);
     c.disabled = ini.GetInt("Service", "Disabled", 0) != 0;
     c.tickMs = std::max<uint32_t>(10, U32(ini, "Service", "TickMs", 1000));
+    c.history = ini.GetInt("Service", "History", 1) != 0;
+    c.historyCheckpointMs = std::clamp<uint32_t>(U32(ini, "Service", "HistoryCheckpointMs", 10000), 50, 10000);
     c.defaults = ReadBehaviour(ini, "Service", DeviceBehaviour{});
     if (const IniFile::Section* d = ini.Find("Devices")) {
         for (const IniFile::Entry& e : d->entries) {

@@ -59,6 +59,10 @@ struct NetworkConfig {
     uint32_t startDelayMs = 0;
     bool disabled = false;
     uint32_t tickMs = 1000;
+    // The traffic history: kept unless History=0; a link's counts are
+    // written at least this often (never less often than every 10 s).
+    bool history = true;
+    uint32_t historyCheckpointMs = 10000;
     DeviceBehaviour defaults;
     std::map<std::string, DeviceBehaviour> devices; // by lower-case device name
     std::vector<ExtraDevice> extraDevices;

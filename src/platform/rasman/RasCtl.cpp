@@ -4,6 +4,8 @@
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/RasProtocol.h"
 #include "platform/rasapi/ServiceStart.h"
+#include "platform/rasapi/TrafficHistoryText.h"
+#include "platform/rasapi/ras.h"
 #include "platform/base/IniFile.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/rasman/ModemManagerClient.h"
@@ -16,9 +18,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -35,7 +39,19 @@ constexpr const char* kUsage =
     "       rasctl drop HANDLE|all\n"
     "       rasctl traffic HANDLE RX TX      (bytes per second)\n"
     "       rasctl service start|stop|freeze|thaw\n"
-    "       rasctl reload\n";
+    "       rasctl reload\n"
+    "       rasctl history sessions [N] [--csv] | days [N] [--csv] | cycles [N] [--csv]\n"
+    "       rasctl history limit SIZE|off | cycle-day D | hangup-at-limit on|off | clear --yes\n";
+
+constexpr const char* kHistoryUsage =
+    "usage: rasctl history                             (this cycle, its limit and settings)\n"
+    "       rasctl history sessions [N] [--csv]        (the last N sessions, default 20)\n"
+    "       rasctl history days [N] [--csv]            (the last N days with traffic, default 31)\n"
+    "       rasctl history cycles [N] [--csv]          (the last N billing cycles, default 12)\n"
+    "       rasctl history limit SIZE|off              (bytes per cycle; K, M, G: powers of 1024)\n"
+    "       rasctl history cycle-day D                 (the day of the month a cycle starts, 1-28)\n"
+    "       rasctl history hangup-at-limit on|off\n"
+    "       rasctl history clear --yes\n";
 
 struct Listing {
     bool frozen = false;
@@ -205,6 +221,123 @@ int AddModem(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 0;
 }
 
+// A decimal count above zero ("010" is ten, not eight).
+bool Positive(const std::string& s, uint32_t& v)
+{
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+    return ec == std::errc() && end == s.data() + s.size() && v > 0;
+}
+
+// rasctl history ...: errors go to standard error with status 1 and change nothing.
+int History(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    auto usage = [&](const std::string& why) {
+        err << "rasctl history: " << why << "\n" << kHistoryUsage;
+        return 1;
+    };
+    Frame reply;
+    uint32_t code = 0;
+    auto ask = [&](Msg type, const std::string& payload) -> std::optional<Reader> {
+        if (!Ask(type, payload, reply, code, err))
+            return std::nullopt;
+        if (code != 0) {
+            if (code == ERROR_CALL_NOT_IMPLEMENTED)
+                err << "rasctl: the service keeps no traffic history (History=0 in network.ini)\n";
+            else
+                Result(code, err);
+            return std::nullopt;
+        }
+        Reader r(reply.payload);
+        r.U32();
+        return r;
+    };
+    auto set = [&](HistorySetting what, uint64_t value) {
+        return ask(Msg::CtlHistorySet, HistorySetRequest(what, value)) ? 0 : 1;
+    };
+    if (args.size() == 1) {
+        auto r = ask(Msg::CtlHistory, HistoryRequest(HistoryKind::Usage, 1));
+        HistoryUsage u;
+        if (!r || !GetUsage(*r, u))
+            return 1;
+        const uint64_t total = u.cycle.rx + u.cycle.tx;
+        out << "cycle            " << u.cycle.start << " .. " << u.cycle.end << "\n";
+        out << "used             " << FormatBytes(total);
+        if (u.cycle.limit)
+            out << " of " << FormatBytes(*u.cycle.limit) << " ("
+                << static_cast<uint64_t>((unsigned __int128)total * 100 / *u.cycle.limit) << " %)";
+        out << "\nlimit            " << (u.cycle.limit ? std::to_string(*u.cycle.limit) + " bytes" : "off") << "\n";
+        out << "cycle day        " << u.cycleDay << "\n";
+        out << "hang-up at limit " << (u.hangUpAtLimit ? "on" : "off") << "\n";
+        return 0;
+    }
+    const std::string& what = args[1];
+    if (what == "sessions" || what == "days" || what == "cycles") {
+        bool csv = false;
+        std::optional<uint32_t> rows;
+        for (size_t i = 2; i < args.size(); ++i) {
+            uint32_t n = 0;
+            if (args[i] == "--csv" && !csv)
+                csv = true;
+            else if (!rows && Positive(args[i], n))
+                rows = n;
+            else
+                return usage("not a number of rows: " + args[i]);
+        }
+        const HistoryKind kind = what == "sessions" ? HistoryKind::Sessions
+                                 : what == "days"   ? HistoryKind::Days
+                                                    : HistoryKind::Cycles;
+        const uint32_t n = rows.value_or(kind == HistoryKind::Sessions ? kDefaultSessionRows
+                                         : kind == HistoryKind::Days   ? kDefaultDayRows
+                                                                       : kDefaultCycleRows);
+        auto r = ask(Msg::CtlHistory, HistoryRequest(kind, n));
+        if (!r)
+            return 1;
+        bool ok = false;
+        if (kind == HistoryKind::Sessions) {
+            std::vector<HistorySession> v;
+            ok = GetSessions(*r, v);
+            out << (csv ? SessionsCsv(v) : SessionsTable(v));
+        } else if (kind == HistoryKind::Days) {
+            std::vector<HistoryDay> v;
+            ok = GetDays(*r, v);
+            out << (csv ? DaysCsv(v) : DaysTable(v));
+        } else {
+            std::vector<HistoryCycle> v;
+            ok = GetCycles(*r, v);
+            out << (csv ? CyclesCsv(v) : CyclesTable(v));
+        }
+        if (!ok) {
+            err << "rasctl: malformed answer\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (what == "limit" && args.size() == 3) {
+        uint64_t bytes = 0;
+        if (args[2] == "off")
+            return set(HistorySetting::Limit, 0);
+        if (!ParseBytes(args[2], bytes) || bytes > static_cast<uint64_t>(INT64_MAX))
+            return usage("not a size: " + args[2] + " (bytes, or a number with K, M or G)");
+        const int rc = set(HistorySetting::Limit, bytes);
+        if (rc == 0)
+            out << "limit " << bytes << " bytes (" << FormatBytes(bytes) << ") per billing cycle\n";
+        return rc;
+    }
+    if (what == "cycle-day" && args.size() == 3) {
+        uint32_t d = 0;
+        if (!Positive(args[2], d) || d > 28)
+            return usage("the cycle's first day is a day of the month from 1 to 28: " + args[2]);
+        return set(HistorySetting::CycleDay, d);
+    }
+    if (what == "hangup-at-limit" && args.size() == 3 && (args[2] == "on" || args[2] == "off"))
+        return set(HistorySetting::HangUpAtLimit, args[2] == "on" ? 1 : 0);
+    if (what == "clear" && args.size() == 3 && args[2] == "--yes")
+        return set(HistorySetting::Clear, 0);
+    if (what == "clear")
+        return usage("clear forgets every session and day: confirm with --yes");
+    return usage("unknown: " + what + (args.size() > 2 ? " " + args[2] : std::string()));
+}
+
 } // namespace
 
 const char* RasCtlUsage() { return kUsage; }
@@ -243,6 +376,8 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (cmd == "add-modem" && (args.size() == 3 || args.size() == 4))
         return AddModem(args, out, err);
+    if (cmd == "history")
+        return History(args, out, err);
     if (cmd == "log" && args.size() == 1) {
         std::ifstream in(ServiceLogPath());
         out << in.rdbuf();

@@ -7,6 +7,8 @@
 #include "platform/rasman/Devices.h"
 #include "platform/rasman/EntryFields.h"
 #include "platform/rasman/RecordSizes.h"
+#include "platform/rasman/ServiceLog.h"
+#include "platform/rasman/TrafficHistory.h"
 #include "platform/registry/Registry.h"
 
 #include <algorithm>
@@ -51,6 +53,7 @@ struct RasService::Connection {
     std::string deviceType; // record text (code page 1251)
     std::string deviceName;
     std::string phone;
+    std::string apn; // UTF-8, as the modem was asked for it
     RASGUID guid{};
     uint32_t state = RASCS_OpenPort;
     uint32_t error = 0;
@@ -85,6 +88,7 @@ public:
         c_.dialling = false;
         c_.connected = true;
         c_.connectedAt = now_;
+        s_.history_->Begin(c_.handle, Cp1251ToUtf8(c_.entry), Cp1251ToUtf8(c_.deviceName), c_.apn);
         if (c_.channel >= 0) {
             s_.channels_.Report(c_.channel, RASCS_Connected, 0);
             s_.channels_.Close(c_.channel);
@@ -96,6 +100,7 @@ public:
         if (!c_.connected || c_.dropped)
             return;
         s_.Count(c_, now_);
+        s_.history_->End(c_.handle, "dropped:" + std::to_string(error));
         c_.dropped = true;
         c_.droppedAt = now_;
         c_.state = RASCS_Disconnected;
@@ -117,9 +122,18 @@ RasService::RasService(DialChannels& channels) : channels_(channels), phonebook_
     // The service is the phonebook's only writer, and it runs once per root.
     phonebook_.Tidy();
     Reload();
+    history_ = std::make_unique<TrafficHistory>(TrafficHistory::DefaultPath(), net_.history);
+    history_->SetCheckpointInterval(std::chrono::milliseconds(net_.historyCheckpointMs));
 }
 
-RasService::~RasService() = default;
+RasService::~RasService()
+{
+    // The links end with the service: their last counts go into the history.
+    const auto now = Clock::now();
+    for (auto& [h, c] : connections_)
+        Count(*c, now);
+    history_.reset();
+}
 
 void RasService::Reload()
 {
@@ -127,6 +141,8 @@ void RasService::Reload()
     machineIniTime_ = MTime(MachineRoot() / "machine.ini");
     net_ = NetworkConfig::Load(NetworkConfig::Path());
     networkIniTime_ = MTime(NetworkConfig::Path());
+    if (history_)
+        history_->SetCheckpointInterval(std::chrono::milliseconds(net_.historyCheckpointMs));
     devicesStamp_.reset();
     phonebook_.Load();
     phonebookTime_ = MTime(Phonebook::DefaultPath());
@@ -164,6 +180,7 @@ void RasService::Refresh()
     if (MTime(NetworkConfig::Path()) != networkIniTime_) {
         net_ = NetworkConfig::Load(NetworkConfig::Path());
         networkIniTime_ = MTime(NetworkConfig::Path());
+        history_->SetCheckpointInterval(std::chrono::milliseconds(net_.historyCheckpointMs));
         simulated_.Reset();
         serialRegistered_ = false;
         devicesStamp_.reset();
@@ -276,6 +293,8 @@ std::string RasService::Handle(const Frame& request, int client, bool& dialChann
         case Msg::CtlThaw: frozen_ = false; reply = Reply(SUCCESS); break;
         case Msg::CtlStop: stop_ = true; reply = Reply(SUCCESS); break;
         case Msg::CtlReload: Reload(); reply = Reply(SUCCESS); break;
+        case Msg::CtlHistory: reply = CtlHistory(r); break;
+        case Msg::CtlHistorySet: reply = CtlHistorySet(r); break;
         default: reply = Reply(ERROR_INVALID_PARAMETER); break;
         }
     } catch (const std::exception&) {
@@ -594,6 +613,7 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
         req.userInit = ModemUserInit(Registry(), version_, deviceUtf8);
         req.apn = ApnFromUserInit(req.userInit);
     }
+    c->apn = Cp1251ToUtf8(req.apn);
     const auto now = Clock::now();
     NotePortHolder(PortHolder::Unknown); // what held a port at an earlier dial is no news for this one
     if (modem && net_.SerialFor(deviceUtf8) != nullptr)
@@ -625,6 +645,7 @@ void RasService::Count(Connection& c, Clock::time_point now)
         return;
     const LinkCounters before = c.counted;
     c.counted = c.link->Count(now);
+    history_->Observe(c.handle, c.counted);
     if (!version_.nt) {
         adapterRx_ += c.counted.rx >= before.rx ? c.counted.rx - before.rx : 0;
         adapterTx_ += c.counted.tx >= before.tx ? c.counted.tx - before.tx : 0;
@@ -680,6 +701,8 @@ RasService::Clock::time_point RasService::Advance(Clock::time_point now)
         for (auto& [h, c] : connections_)
             Count(*c, now);
         WriteAdapterTotals();
+        if (history_->Tick(now))
+            HangUpAtLimit(now);
         nextTick_ = now + std::chrono::milliseconds(net_.tickMs);
     }
     return std::min(next, nextTick_);
@@ -710,6 +733,8 @@ std::string RasService::HangUp(Reader& r)
     if (!c)
         return Reply(ERROR_INVALID_HANDLE);
     Count(*c, Clock::now());
+    if (c->connected && !c->dropped)
+        history_->End(handle, "hangup");
     if (c->channel >= 0)
         channels_.EndReports(c->channel);
     connections_.erase(handle);
@@ -829,6 +854,66 @@ std::string RasService::CtlTraffic(Reader& r)
     if (!c->link || !c->link->SetTraffic(rx, tx))
         return Reply(ERROR_CALL_NOT_IMPLEMENTED); // a real line's traffic is its own
     return Reply(SUCCESS);
+}
+
+// ------------------------------------------------------------------ history
+
+// The subscriber asked for it: the links end at the cycle's limit, once per
+// cycle, and nothing dials them again.
+void RasService::HangUpAtLimit(Clock::time_point now)
+{
+    for (auto& [h, c] : connections_) {
+        if (!c->connected || c->dropped)
+            continue;
+        Count(*c, now);
+        history_->End(c->handle, "hangup");
+        c->link.reset();
+        c->dropped = true;
+        c->droppedAt = now;
+        c->state = RASCS_Disconnected;
+        c->error = ERROR_USER_DISCONNECTION;
+        ServiceLog("history: " + Cp1251ToUtf8(c->entry) + " hung up at the traffic limit of the billing cycle");
+    }
+    history_->LimitHangUpMade();
+}
+
+std::string RasService::CtlHistory(Reader& r)
+{
+    const auto kind = static_cast<HistoryKind>(r.U32());
+    const uint32_t rows = std::min(r.U32(), kMaxHistoryRows);
+    if (r.Failed())
+        return {};
+    if (rows == 0)
+        return Reply(ERROR_INVALID_PARAMETER);
+    // The figures of links that are up go as far as now.
+    const auto now = Clock::now();
+    for (auto& [h, c] : connections_)
+        Count(*c, now);
+    Writer w;
+    w.U32(SUCCESS);
+    switch (kind) {
+    case HistoryKind::Sessions: PutSessions(w, history_->Sessions(rows)); break;
+    case HistoryKind::Days: PutDays(w, history_->Days(rows)); break;
+    case HistoryKind::Cycles: PutCycles(w, history_->Cycles(rows)); break;
+    case HistoryKind::Usage: PutUsage(w, history_->Usage()); break;
+    default: return Reply(ERROR_INVALID_PARAMETER);
+    }
+    return w.Data();
+}
+
+std::string RasService::CtlHistorySet(Reader& r)
+{
+    const auto what = static_cast<HistorySetting>(r.U32());
+    const uint64_t value = r.U64();
+    const std::string text = r.Str();
+    if (r.Failed())
+        return {};
+    if (what == HistorySetting::Clear) {
+        const auto now = Clock::now();
+        for (auto& [h, c] : connections_)
+            Count(*c, now);
+    }
+    return Reply(history_->Change(what, value, text));
 }
 
 } // namespace sp::ras

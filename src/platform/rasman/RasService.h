@@ -9,6 +9,7 @@
 #include "platform/rasman/Phonebook.h"
 #include "platform/rasman/SerialLink.h"
 #include "platform/rasman/SimulatedLink.h"
+#include "platform/rasman/TrafficHistory.h"
 
 #include <chrono>
 #include <filesystem>
@@ -89,6 +90,9 @@ private:
     std::string CtlList();
     std::string CtlDrop(Reader& r);
     std::string CtlTraffic(Reader& r);
+    std::string CtlHistory(Reader& r);
+    std::string CtlHistorySet(Reader& r);
+    void HangUpAtLimit(Clock::time_point now);
 
     void Refresh(); // picks up files changed by others
     bool PhonebookOk(const std::optional<std::string>& phonebook) const;
@@ -122,6 +126,9 @@ private:
     // The drivers outlive the connections, whose links they made.
     SimulatedDriver simulated_{net_};
     SerialDriver serial_{net_};
+    // Beside the connection table: every connection's traffic, whether or
+    // not a program watches it.
+    std::unique_ptr<TrafficHistory> history_;
     std::map<uint32_t, std::unique_ptr<Connection>> connections_;
     uint32_t nextHandle_;
     bool frozen_ = false;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The tray: the minimise area sends the window into the tray, the icon's menu
-# ("Открыть программу", "Подключиться"/"Отключиться", "Отчёт для службы
-# поддержки...", "Выйти") connects, opens the window, disconnects, writes the
-# support report on the desktop and ends the program.
+# ("Открыть программу", "Подключиться"/"Отключиться", "Статистика трафика",
+# "Отчёт для службы поддержки...", "Выйти") connects, opens the window,
+# disconnects, shows the traffic statistics, writes the support report on the
+# desktop and ends the program.
 . "$(dirname "$0")/../lib.sh"
 e2e_begin tray_menu
 
@@ -35,8 +36,8 @@ menu_item()
     sleep 0.4
     shot "menu-$1" >/dev/null
     geometry "$menu"
-    # Four visible items of equal height.
-    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 8 ))
+    # Five visible items of equal height.
+    xdotool mousemove --window "$menu" $((WW / 2)) $(( WH * (2 * $1 - 1) / 10 ))
     sleep 0.2
     xdotool click 1
 }
@@ -63,6 +64,12 @@ menu_item 2
 wait_for 10 '[ -z "$(connections)" ]' || e2e_fail "\"Отключиться\" in the menu left the link up"
 
 menu_item 3
+s=$(wait_window "Статистика трафика" 10) || e2e_fail "\"Статистика трафика\" in the menu showed no window"
+shot "traffic-stats" >/dev/null
+xdotool windowactivate --sync "$s" 2>/dev/null; xdotool key --window "$s" alt+F4 2>/dev/null
+wait_window_gone "$s" 10 || e2e_fail "the statistics window did not close"
+
+menu_item 4
 box=$(wait_window "Информация" 20) || e2e_fail "\"Отчёт для службы поддержки...\" said nothing"
 shot "report-saved" >/dev/null
 reports=("$WORK/desktop"/skyportal-report-*.tar.gz)
@@ -74,7 +81,7 @@ xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Retur
 wait_window_gone "$box" 5 || e2e_fail "the message box stayed"
 wait_for 5 '[ "$(cat "$WORK/opened" 2>/dev/null)" = "$WORK/desktop" ]' || e2e_fail "the desktop folder was not opened"
 
-menu_item 4
+menu_item 5
 wait_app_exit 10 || e2e_fail "\"Выйти\" did not end the program"
 [ "$APP_RC" -eq 0 ] || e2e_fail "exit code $APP_RC"
 E2E_RESULT=0
