@@ -14,34 +14,14 @@ namespace sp {
 namespace {
 
 void ReadListing(const std::string& payload, ServiceState& s) {
-    ras::Reader r(payload);
-    r.U32(); // result code
-    s.frozen = r.U32() != 0;
-    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
-        ServiceState::Device d;
-        d.type = r.Str();
-        d.name = r.Str();
-        d.driver = r.Str();
-        s.devices.push_back(std::move(d));
-    }
-    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i)
-        r.Str(), r.Str(), r.Str(); // the phonebook's entries: the file says more
-    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
-        ServiceState::Connection c;
-        c.handle = r.U32();
-        c.entry = r.Str();
-        c.device = r.Str();
-        c.state = r.U32();
-        c.error = r.U32();
-        c.rx = r.U32();
-        c.tx = r.U32();
-        s.connections.push_back(std::move(c));
-    }
-    if (r.Failed()) {
+    ras::ServiceListing l;
+    if (!ras::ReadServiceListing(payload, l)) {
         s.detail = "its answer was malformed";
-        s.devices.clear();
-        s.connections.clear();
+        return;
     }
+    s.frozen = l.frozen;
+    s.devices = std::move(l.devices);
+    s.connections = std::move(l.connections);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/rasapi/RasProtocol.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -15,14 +17,8 @@ struct ServiceState {
     enum class Kind { NotRunning, Running, Starting, NoAnswer } kind = Kind::NotRunning;
     bool frozen = false;
     std::string detail; // why it counts as not running or not answering
-    struct Device {
-        std::string type, name, driver;
-    };
-    struct Connection {
-        uint32_t handle = 0;
-        std::string entry, device;
-        uint32_t state = 0, error = 0, rx = 0, tx = 0;
-    };
+    using Device = ras::ServiceListing::Device;
+    using Connection = ras::ServiceListing::Connection;
     std::vector<Device> devices;
     std::vector<Connection> connections;
 };

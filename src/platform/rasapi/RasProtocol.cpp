@@ -309,4 +309,42 @@ int ConnectToService(bool* busy)
     return fd;
 }
 
+bool ReadServiceListing(std::string_view payload, ServiceListing& out)
+{
+    out = {};
+    Reader r(payload);
+    r.U32(); // result code
+    out.frozen = r.U32() != 0;
+    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
+        ServiceListing::Device d;
+        d.type = r.Str();
+        d.name = r.Str();
+        d.driver = r.Str();
+        out.devices.push_back(std::move(d));
+    }
+    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
+        ServiceListing::Entry e;
+        e.name = r.Str();
+        e.device = r.Str();
+        e.number = r.Str();
+        out.entries.push_back(std::move(e));
+    }
+    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
+        ServiceListing::Connection c;
+        c.handle = r.U32();
+        c.entry = r.Str();
+        c.device = r.Str();
+        c.state = r.U32();
+        c.error = r.U32();
+        c.rx = r.U32();
+        c.tx = r.U32();
+        out.connections.push_back(std::move(c));
+    }
+    if (r.Failed()) {
+        out = {};
+        return false;
+    }
+    return true;
+}
+
 } // namespace sp::ras

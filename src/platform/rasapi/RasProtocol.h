@@ -110,6 +110,29 @@ private:
     bool failed_ = false;
 };
 
+// The service's answer to CtlList, as rasctl shows it and the support report
+// reads it: one reader, so both stay in step with the service.
+struct ServiceListing {
+    struct Device {
+        std::string type, name, driver;
+    };
+    struct Entry {
+        std::string name, device, number;
+    };
+    struct Connection {
+        uint32_t handle = 0;
+        std::string entry, device;
+        uint32_t state = 0, error = 0, rx = 0, tx = 0;
+    };
+    bool frozen = false;
+    std::vector<Device> devices;
+    std::vector<Entry> entries;
+    std::vector<Connection> connections;
+};
+
+// False (and an empty listing) when the answer is malformed.
+[[nodiscard]] bool ReadServiceListing(std::string_view payload, ServiceListing& out);
+
 // Blocking helpers on a connected socket; false when the peer is gone.
 bool SendFrame(int fd, Msg type, std::string_view payload);
 bool RecvFrame(int fd, Frame& out);

@@ -53,15 +53,7 @@ constexpr const char* kHistoryUsage =
     "       rasctl history hangup-at-limit on|off\n"
     "       rasctl history clear --yes\n";
 
-struct Listing {
-    bool frozen = false;
-    struct Dev { std::string type, name, driver; };
-    struct Ent { std::string name, device, number; };
-    struct Conn { uint32_t handle; std::string entry, device; uint32_t state, error, rx, tx; };
-    std::vector<Dev> devices;
-    std::vector<Ent> entries;
-    std::vector<Conn> connections;
-};
+using Listing = ServiceListing;
 
 // The daemon lies beside rasctl (both are installed together).
 std::string DaemonPath()
@@ -103,35 +95,7 @@ bool List(Listing& l, std::ostream& err)
     uint32_t code = 0;
     if (!Ask(Msg::CtlList, "", reply, code, err))
         return false;
-    Reader r(reply.payload);
-    r.U32();
-    l.frozen = r.U32() != 0;
-    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
-        Listing::Dev d;
-        d.type = r.Str();
-        d.name = r.Str();
-        d.driver = r.Str();
-        l.devices.push_back(d);
-    }
-    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
-        Listing::Ent e;
-        e.name = r.Str();
-        e.device = r.Str();
-        e.number = r.Str();
-        l.entries.push_back(e);
-    }
-    for (uint32_t n = r.U32(), i = 0; i < n && !r.Failed(); ++i) {
-        Listing::Conn c{};
-        c.handle = r.U32();
-        c.entry = r.Str();
-        c.device = r.Str();
-        c.state = r.U32();
-        c.error = r.U32();
-        c.rx = r.U32();
-        c.tx = r.U32();
-        l.connections.push_back(c);
-    }
-    if (r.Failed()) {
+    if (!ReadServiceListing(reply.payload, l)) {
         err << "rasctl: malformed answer\n";
         return false;
     }
