@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 #include <algorithm>
 #include <fstream>
@@ -44,6 +45,14 @@ std::string StoredModem() {
 void Mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
     QMouseEvent e(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &e);
+}
+
+// In the tray the window is withdrawn, and never marked minimised on the
+// native side: an X window marked so is mapped iconic at its next showing,
+// and the window manager sent it straight back (the first restore after
+// "/auto" or the minimise area did nothing).
+bool InTheTray(TfrmGprsMain& w) {
+    return !w.isVisible() && w.windowHandle() != nullptr && !(w.windowHandle()->windowStates() & Qt::WindowMinimized);
 }
 
 } // namespace
@@ -129,8 +138,7 @@ TEST_F(Startup, AutoAtPositionOneGoesIntoTheTrayWithoutDialling) {
     EXPECT_EQ(RawValue("StartStage"), "2");
     TfrmGprsMain& w = Start();
     QApplication::processEvents();
-    EXPECT_TRUE(w.isMinimized());
-    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(InTheTray(w));
     EXPECT_TRUE(w.rxTrayIcon->isVisible());
     EXPECT_EQ(w.FConn, 0u);
     EXPECT_TRUE(ServiceConnections().empty());
@@ -274,8 +282,7 @@ TEST_F(Startup, TheTitleAreasMinimiseAndCloseExactlyInTheirBounds) {
 
     Click(w.Image1, QPoint(453, 13));
     QApplication::processEvents();
-    EXPECT_TRUE(w.isMinimized());
-    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(InTheTray(w));
     // In the tray "Открыть программу" is offered.
     emit w.pmMain->aboutToShow();
     EXPECT_TRUE(w.aRestore->isEnabled());
