@@ -32,7 +32,8 @@ void TLinkLabel::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click counts as a press as well.
     FPressed = event->button() == Qt::LeftButton;
     event->accept();
-    emit doubleClicked();
+    if (FPressed)
+        emit doubleClicked();
 }
 
 } // namespace sp

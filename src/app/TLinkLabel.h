@@ -16,6 +16,7 @@ public:
 
 signals:
     void clicked();
+    // With the left button, as a label's OnDblClick.
     void doubleClicked();
 
 protected:

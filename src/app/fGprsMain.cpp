@@ -206,6 +206,22 @@ public:
     }
 };
 
+// One modem is chosen, as in a list box: a click on the chosen one, with
+// Ctrl or without, keeps it chosen, so its highlight and "Выбрать" agree.
+class TModemList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override {
+        const QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
+        if (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+            return QItemSelectionModel::NoUpdate;
+        return flags;
+    }
+};
+
 QString JoinNames(const std::vector<std::string>& names) {
     QStringList list;
     for (const auto& name : names)
@@ -472,7 +488,7 @@ void TfrmGprsMain::CreateSettingsPage() {
     grey.setColor(QPalette::Window, ColorToQColor(kNoteColor));
     pnlModemFrame->setPalette(grey);
 
-    lbConnections = new QListWidget(p);
+    lbConnections = new TModemList(p);
     lbConnections->setGeometry(17, 78, 210, 132);
     lbConnections->setFrameShape(QFrame::NoFrame);
     lbConnections->setFont(ProgramFont(11));
@@ -481,8 +497,8 @@ void TfrmGprsMain::CreateSettingsPage() {
     lbConnections->setItemDelegate(new TModemItemDelegate(lbConnections));
     lbConnections->setMouseTracking(true);
     lbConnections->viewport()->setMouseTracking(true);
+    // Double clicks anywhere in the list, on a name or below the last one.
     lbConnections->viewport()->installEventFilter(this);
-    connect(lbConnections, &QListWidget::itemDoubleClicked, this, &TfrmGprsMain::lbConnectionsDblClick);
 
     lblModemNote =
         MakeNote(p,
@@ -594,8 +610,12 @@ void TfrmGprsMain::AppException(const std::string& what) {
 bool TfrmGprsMain::FormCloseQuery() {
     if (FConn == 0 || !ConnIsOpen(FConn))
         return true;
+    // The question and the hang-up count as a disconnect under way.
+    const TBusyScope busy(*this, true);
+    FAskingClose = true;
     const int32_t answer = ShowMsg(QStringLiteral("Соединение с Интернетом открыто. Закрыть его?"),
                                    MsgKind::Confirm, {MsgButton::Yes, MsgButton::No, MsgButton::Cancel});
+    FAskingClose = false;
     if (answer == mrCancel)
         return false;
     if (answer == mrYes) {
@@ -607,6 +627,7 @@ bool TfrmGprsMain::FormCloseQuery() {
 }
 
 void TfrmGprsMain::FormClose() {
+    FClosed = true;
     SetTrayState(TTrayMode::Off, QString());
     if (FStage != 3)
         SaveSettings();
@@ -617,6 +638,19 @@ void TfrmGprsMain::FormClose() {
 }
 
 void TfrmGprsMain::closeEvent(QCloseEvent* event) {
+    if (FClosed) {
+        event->accept();
+        return;
+    }
+    // The tray's "Выйти", the close area or the system's request in the
+    // middle of a dial, a hang-up or a question: the window closes once that
+    // is over, not from inside it.
+    // One asked for while the close question is open is that same request.
+    if (FBusy > 0) {
+        FCloseRequested = FCloseRequested || !FAskingClose;
+        event->ignore();
+        return;
+    }
     if (!FormCloseQuery()) {
         event->ignore();
         return;
@@ -629,7 +663,8 @@ void TfrmGprsMain::closeEvent(QCloseEvent* event) {
 
 void TfrmGprsMain::SetPage(uint8_t page) {
     FPage = page;
-    if (page == 2 && FConn == 0) {
+    // Not while a dial runs: its connection is not for taking over.
+    if (page == 2 && FConn == 0 && FConnectionOps == 0) {
         const HRASCONN h = CheckAlreadyConnected(FModem, FConnection, FAPNs);
         if (h != 0) {
             FConn = h;
@@ -677,7 +712,7 @@ void TfrmGprsMain::UpdatePage() {
     }
     lblAbout->setEnabled(FPage == 2 || FPage == 4);
     lblAgreement->setEnabled(FPage != 3);
-    aConnect->setEnabled(FStage == 2);
+    aConnect->setEnabled(FStage == 2 && FBusy == 0);
     aConnect->setText(FConn != 0 ? QStringLiteral("Отключиться") : QStringLiteral("Подключиться"));
 }
 
@@ -735,6 +770,8 @@ std::string TfrmGprsMain::SelectedModem() const {
 }
 
 void TfrmGprsMain::aNextExecute() {
+    // Its error boxes are questions of the window.
+    const TBusyScope busy(*this, false);
     if (!RunInstallActions())
         return;
     FModem = SelectedModem();
@@ -750,8 +787,12 @@ void TfrmGprsMain::aSvcOKExecute() {
 }
 
 void TfrmGprsMain::lblSettingsClick() {
-    if (FConn != 0)
+    if (FConn != 0 || FBusy > 0)
         return;
+    OpenSettingsPage();
+}
+
+void TfrmGprsMain::OpenSettingsPage() {
     SetPage(4);
     if (RefreshModemList())
         UpdatePage();
@@ -889,6 +930,11 @@ bool TfrmGprsMain::eventFilter(QObject* watched, QEvent* event) {
                 break;
             }
         }
+        return false;
+    }
+    if (lbConnections != nullptr && watched == lbConnections->viewport() && type == QEvent::MouseButtonDblClick) {
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            lbConnectionsDblClick();
         return false;
     }
     if (lbConnections != nullptr && watched == lbConnections->viewport() && type == QEvent::MouseMove) {

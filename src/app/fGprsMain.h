@@ -306,6 +306,8 @@ private:
     [[nodiscard]] std::string SelectedModem() const;
     void SetLabelsWidth();
     void ActionList1Update();
+    // The settings page as the link "Настройки" opens it.
+    void OpenSettingsPage();
 
     // The saved page of the agreement and About panels (their tags).
     uint8_t FAgreementReturnPage = 2;
@@ -320,6 +322,27 @@ private:
     // A restore that happened while hidden runs AppRestore once shown.
     bool FRestorePending = false;
     bool FImage1Pressed = false;
+
+    // What is under way, nested: connect and disconnect operations (they
+    // also disable the main panel) and the window's modal questions. While
+    // anything is, the connection action stays disabled, a second connect or
+    // disconnect does nothing and a request to close waits for the end.
+    class TBusyScope {
+    public:
+        TBusyScope(TfrmGprsMain& window, bool connection);
+        ~TBusyScope();
+        TBusyScope(const TBusyScope&) = delete;
+        TBusyScope& operator=(const TBusyScope&) = delete;
+
+    private:
+        TfrmGprsMain& FWindow;
+        bool FConnection;
+    };
+    int FBusy = 0;
+    int FConnectionOps = 0;
+    bool FCloseRequested = false;
+    bool FAskingClose = false; // the close question is open
+    bool FClosed = false;      // FormClose has run
 
     std::unique_ptr<TMessageWindow> FWindow;
     // The settings key, open only while LoadSettings or SaveSettings runs.

@@ -17,30 +17,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace sp {
 namespace {
-
-// Gives back what it took, on every way out.
-class TEnabledGuard {
-public:
-    TEnabledGuard(QAction* action, QWidget* panel) : FAction(action), FPanel(panel) {
-        FAction->setEnabled(false);
-        FPanel->setEnabled(false);
-    }
-    ~TEnabledGuard() {
-        FAction->setEnabled(true);
-        FPanel->setEnabled(true);
-    }
-    TEnabledGuard(const TEnabledGuard&) = delete;
-    TEnabledGuard& operator=(const TEnabledGuard&) = delete;
-
-private:
-    QAction* FAction;
-    QWidget* FPanel;
-};
 
 class TCursorGuard {
 public:
@@ -62,6 +44,30 @@ private:
 
 } // namespace
 
+TfrmGprsMain::TBusyScope::TBusyScope(TfrmGprsMain& window, bool connection)
+    : FWindow(window), FConnection(connection) {
+    ++FWindow.FBusy;
+    FWindow.aConnect->setEnabled(false);
+    if (FConnection && FWindow.FConnectionOps++ == 0)
+        FWindow.pnlMain->setEnabled(false);
+}
+
+TfrmGprsMain::TBusyScope::~TBusyScope() {
+    if (FConnection && --FWindow.FConnectionOps == 0)
+        FWindow.pnlMain->setEnabled(true);
+    if (--FWindow.FBusy > 0)
+        return;
+    FWindow.aConnect->setEnabled(FWindow.FStage == 2);
+    if (FWindow.FCloseRequested) {
+        // Once the handler that held the close back has returned.
+        FWindow.FCloseRequested = false;
+        QTimer::singleShot(0, &FWindow, [w = &FWindow] {
+            if (!w->FClosed)
+                w->close();
+        });
+    }
+}
+
 HWND TfrmGprsMain::Handle() const {
     return FWindow->Handle();
 }
@@ -71,8 +77,13 @@ QWidget* TfrmGprsMain::ProgressOwner() const {
 }
 
 void TfrmGprsMain::aConnectExecute() {
+    // Reached from the tray menu too, which no modal window blocks: one
+    // connect or disconnect at a time, and none while a question is open.
+    if (FBusy > 0)
+        return;
     TCursorGuard cursor;
     if (FConn != 0) {
+        const TBusyScope busy(*this, true);
         cursor.Hourglass();
         Disconnect();
         ShowDisconnected();
@@ -87,7 +98,9 @@ void TfrmGprsMain::aConnectExecute() {
 }
 
 HRASCONN TfrmGprsMain::Connect() {
-    const TEnabledGuard guard(aConnect, pnlMain);
+    if (FConnectionOps > 0)
+        return 0;
+    const TBusyScope busy(*this, true);
     std::vector<std::string> modems;
     (void)EnumDevices(modems);
     if (std::find(modems.begin(), modems.end(), FModem) == modems.end()) {
@@ -95,7 +108,7 @@ HRASCONN TfrmGprsMain::Connect() {
             QStringLiteral("Ошибка: выбраный модем в системе не зарегистрирован. Выберите другой модем для "
                            "соединения"),
             MsgKind::Error, {MsgButton::Ok});
-        lblSettingsClick();
+        OpenSettingsPage();
         return 0;
     }
     btnConnect->Paint();
@@ -158,7 +171,13 @@ void TfrmGprsMain::StartStatistics(bool resetTotals) {
 
 LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_CONN_LOST:
+    case WM_CONN_LOST: {
+        // One sent before the session was closed is over; and while anything
+        // else is under way (a dial, a hang-up, a question) the thread asks
+        // again at its next poll.
+        if (FBusy > 0 || (FStatThread && !FStatThread->SendIsCurrent()))
+            break;
+        const TBusyScope busy(*this, false);
         ShowDisconnected();
         raise();
         activateWindow();
@@ -176,7 +195,11 @@ LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
         }
         break;
+    }
     case WM_STAT_UPDATE:
+        // A sample of a session closed while it waited is not shown.
+        if (FStatThread && !FStatThread->SendIsCurrent())
+            break;
         // Session counts are unsigned: a session above 2 GiB stays positive.
         StatUpdate(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam));
         break;
@@ -186,6 +209,7 @@ LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CONFIG_ERROR:
         if (!FConfigErrorShown) {
             FConfigErrorShown = true;
+            const TBusyScope busy(*this, false);
             ShowMsg(QStringLiteral("Во время работы программы возникла ошибка конфигурации системы. "
                                    "Восстановление требует перезагрузки."),
                     MsgKind::Error, {MsgButton::Ok});

@@ -270,6 +270,9 @@ void TfrmGprsMain::AppRestore() {
     aRestore->setEnabled(!isVisible());
     if (TfrmProgress* progress = ProgressForm(); progress != nullptr && progress->isVisible())
         progress->raise();
+    // An open question stays above the window it belongs to.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this)
+        modal->raise();
 }
 
 void TfrmGprsMain::AppActivate() {

@@ -29,6 +29,7 @@ TProgressFailureHook gFailureHook;
 // The progress window between dials; OpenConnection reuses it when a dial
 // left it behind. Main thread only.
 std::unique_ptr<TfrmProgress> gProgress;
+bool gDialling = false; // an OpenConnection runs; main thread only
 
 // Handles the main thread's messages until the dial thread has set its
 // terminated flag. The wait sleeps in the event loop, so each synchronous
@@ -109,6 +110,12 @@ std::chrono::milliseconds ConnectionRoundLength()
 
 HRASCONN OpenConnection(std::string_view modem, std::string& entryName, std::vector<std::string>& apns)
 {
+    // The wait below handles messages, and a handler may ask for a dial: the
+    // one under way owns the progress window and the dial's state, so no
+    // second one starts inside it.
+    if (gDialling)
+        return 0;
+    gDialling = true;
     HRASCONN result = 0;
     std::shared_ptr<TDialThread> thread;
     // Step 8 runs on every way out, exceptions included.
@@ -121,6 +128,7 @@ HRASCONN OpenConnection(std::string_view modem, std::string& entryName, std::vec
             ClearDial();
             thread.reset();
             gProgress.reset();
+            gDialling = false;
         }
     } cleanup{thread};
     try {

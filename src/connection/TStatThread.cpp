@@ -59,6 +59,7 @@ int32_t TStatThread::Start()
     AccTime = 0;
     FSessRecv = 0;
     FSessXmit = 0;
+    ++FSession;
     if (ResetTotals) {
         FTotalRecv = 0;
         FTotalXmit = 0;
@@ -76,13 +77,18 @@ void TStatThread::Restart(bool resetTotals)
     Start();
 }
 
-void TStatThread::Sample()
+bool TStatThread::Sample()
 {
+    const uint32_t session = Session();
     uint32_t recv = 0;
     uint32_t xmit = 0;
     const double now = Now();
     const DWORD code = GetStatistics(recv, xmit, conn_());
     std::lock_guard lk(m_);
+    // The read may have waited in a send (the error lookup's) while the owner
+    // closed the session: its figures are folded already.
+    if (FSession != session)
+        return false;
     const double elapsed = now - StartTime;
     if (code != 0) {
         FSpeed = 0;
@@ -96,6 +102,7 @@ void TStatThread::Sample()
         FSessXmit = xmit;
     }
     LastElapsed = elapsed;
+    return true;
 }
 
 void TStatThread::CloseSession()
@@ -104,6 +111,19 @@ void TStatThread::CloseSession()
     AccTime += LastElapsed;
     FTotalRecv += FSessRecv;
     FTotalXmit += FSessXmit;
+    ++FSession;
+}
+
+uint32_t TStatThread::Session() const
+{
+    std::lock_guard lk(m_);
+    return FSession;
+}
+
+bool TStatThread::SendIsCurrent() const
+{
+    std::lock_guard lk(m_);
+    return FSendSession == FSession;
 }
 
 uint32_t TStatThread::GetSpeed() const
@@ -148,8 +168,16 @@ void TStatThread::Suspend()
     wake_.SetEvent();
     if (!running_.load() || std::this_thread::get_id() == bodyThread_.load())
         return;
+    // This wait cannot last for ever. The thread waits for another thread
+    // only inside a synchronous send, and once it is in one the pause is
+    // complete: it runs nothing of its own until the send returns, and a
+    // poll that waited in a send is given up when a pause or a new session
+    // came meanwhile. So the pause holds even when the send is the very one
+    // whose handler (a message box's loop, say) called us. Anywhere else the
+    // thread runs on without us, its RAS calls bounded by their time-outs,
+    // and reaches its safe point, a send or its end within one pass.
     const bool pump = ThreadHandlesMessages();
-    while (!PausedAtSafePoint() && !inSend_.load() && !Finished()) {
+    while (!PausedAtSafePoint() && !BlockedInSend() && !Finished()) {
         if (pump)
             ProcessMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -162,12 +190,13 @@ void TStatThread::Terminate()
     wake_.SetEvent();
 }
 
-LRESULT TStatThread::SendToOwner(UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT TStatThread::SendToOwner(uint32_t session, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    inSend_.store(true);
-    const LRESULT r = SendMessage(Wnd, msg, wParam, lParam);
-    inSend_.store(false);
-    return r;
+    {
+        std::lock_guard lk(m_);
+        FSendSession = session;
+    }
+    return SendMessage(Wnd, msg, wParam, lParam);
 }
 
 void TStatThread::Execute()
@@ -186,12 +215,20 @@ void TStatThread::Execute()
             wake_.ResetEvent();
             continue;
         }
-        if (ConnIsOpen(conn_())) {
-            Sample();
-            SendToOwner(WM_STAT_UPDATE, SessRecv(), static_cast<LPARAM>(SessXmit()));
+        const uint32_t session = Session();
+        const bool open = ConnIsOpen(conn_());
+        // The poll may have waited in a send of its own (the error lookup's
+        // WM_CONFIG_ERROR) while the owner paused the thread or closed the
+        // session: its answer then belongs to no session.
+        if (Suspended() || Session() != session)
+            continue;
+        if (open) {
+            if (!Sample())
+                continue;
+            SendToOwner(session, WM_STAT_UPDATE, SessRecv(), static_cast<LPARAM>(SessXmit()));
             failed = false;
         } else if (failed) {
-            SendToOwner(WM_CONN_LOST, 0, 0);
+            SendToOwner(session, WM_CONN_LOST, 0, 0);
         } else {
             failed = true;
         }

@@ -35,8 +35,14 @@ public:
 
     int32_t Start();
     void Restart(bool resetTotals);
-    void Sample();
+    // False when the session ended while the counters were read (the sample
+    // is then not taken).
+    bool Sample();
     void CloseSession();
+    // Asked by the owner while it handles WM_STAT_UPDATE or WM_CONN_LOST:
+    // whether the message belongs to the session that runs now. One queued
+    // before CloseSession (or a new Start) and handled after it is stale.
+    [[nodiscard]] bool SendIsCurrent() const;
     [[nodiscard]] uint32_t GetSpeed() const;
     // Connection time in days (the display takes hours and minutes of it).
     [[nodiscard]] double GetConnTime() const;
@@ -47,9 +53,10 @@ public:
     [[nodiscard]] uint32_t TotalXmit() const;
 
     // Asks the thread to pause and returns once it touches nothing the owner
-    // may change: paused at its safe point, or blocked in a send to the
-    // owner's thread (the owner is then inside that message's handler).
-    // Handles the calling thread's messages while it waits.
+    // may change: paused at its safe point, or blocked in any synchronous
+    // send (its own messages, or the error lookup's WM_CONFIG_ERROR from
+    // inside a poll), whoever handles it and however deep. Handles the
+    // calling thread's messages while it waits.
     void Suspend();
     // Also wakes the 2-second sleep, so the end is prompt.
     void Terminate();
@@ -63,12 +70,12 @@ protected:
     void Execute() override;
 
 private:
-    LRESULT SendToOwner(UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT SendToOwner(uint32_t session, UINT msg, WPARAM wParam, LPARAM lParam);
+    [[nodiscard]] uint32_t Session() const;
 
     const HWND Wnd;
     std::function<HRASCONN()> conn_;
     TEvent wake_;
-    std::atomic<bool> inSend_{false};
     std::atomic<bool> running_{false};
     std::atomic<std::thread::id> bodyThread_{};
 
@@ -82,6 +89,9 @@ private:
     double StartTime = 0;
     double LastElapsed = 0;
     bool ResetTotals = true;
+    // Counts the sessions: every Start and CloseSession begins a new one.
+    uint32_t FSession = 0;
+    uint32_t FSendSession = 0; // the session of the message being sent
 };
 
 } // namespace sp

@@ -11,12 +11,14 @@
 #include "dialogs/TfrmConnBreak.h"
 #include "dialogs/TfrmProgress.h"
 #include "platform/rasapi/ras.h"
+#include "ras/Modems.h"
 #include "ras/RasBinding.h"
 #include "ras/RasErrors.h"
 
 #include <QAction>
 #include <QListWidget>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -31,6 +33,48 @@ void DropAllLinks(const RasTestRoot& root) {
     const std::string cmd = "SKYPORTAL_ROOT='" + root.Path().string() + "' '" +
                             std::getenv("SKYPORTAL_BIN_DIR") + "/rasctl' drop all >/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
+
+int DialAttempts(const RasTestRoot& root) {
+    const auto lines = root.LogLines();
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.find("src: DIAL-params") != std::string::npos;
+    }));
+}
+
+// Runs `action` once from the event loop (nested loops included) as soon as
+// `ready` holds: what a person does while something is under way.
+class TOnce {
+public:
+    TOnce(std::function<bool()> ready, std::function<void()> action) {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this, ready, action] {
+            if (done || !ready())
+                return;
+            done = true;
+            timer_.stop();
+            action();
+        });
+        timer_.start();
+    }
+    bool done = false;
+
+private:
+    QTimer timer_;
+};
+
+template <class T>
+T* OpenModal() {
+    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+    return modal != nullptr && modal->isVisible() ? modal : nullptr;
+}
+
+// The title areas, in the background picture's coordinates.
+QPoint MinimizeArea(const TfrmGprsMain& w) {
+    return w.Image1->mapToGlobal(QPoint(460, 10));
+}
+QPoint CloseArea(const TfrmGprsMain& w) {
+    return w.Image1->mapToGlobal(QPoint(480, 10));
 }
 
 } // namespace
@@ -132,7 +176,7 @@ TEST_F(ConnectionControl, TheFirstStartIsReportedOncePerRun) {
                       [](const std::string& l) { return l.find("src: FIRST_START") != std::string::npos; }),
         1);
     // The server cannot be reached: the failure is only logged, as code 888.
-    EXPECT_TRUE(HasLine(lines, "code: 888"));
+    EXPECT_TRUE(HasLine(lines, "src: FIRST_START      code: 888"));
 }
 
 TEST_F(ConnectionControl, ARunningConnectionIsAdoptedOnTheMainPage) {
@@ -211,9 +255,22 @@ TEST_F(ConnectionControl, TwoConfigurationErrorsShowOneBox) {
 
 TEST_F(ConnectionControl, BaseCountersWaitForTheNextSession) {
     TfrmGprsMain& w = StartConnectedReady();
+    w.aConnectExecute();
+    ASSERT_NE(w.FConn, 0u);
+    ASSERT_TRUE(w.FStatThread);
+    // The dial of this family reported 0 and 0.
+    EXPECT_EQ(w.FStatThread->BaseRecv, 0u);
     SendMessage(w.Handle(), WM_BASE_COUNTERS, 4000000000u, 17);
     EXPECT_EQ(w.FBaseRecv, 4000000000u);
     EXPECT_EQ(w.FBaseXmit, 17u);
+    // The running session keeps counting from its own base.
+    EXPECT_EQ(w.FStatThread->BaseRecv, 0u);
+    EXPECT_EQ(w.FStatThread->BaseXmit, 0u);
+    // The next one starts from the new values.
+    w.FStatThread->Suspend();
+    w.StartStatistics(false);
+    EXPECT_EQ(w.FStatThread->BaseRecv, 4000000000u);
+    EXPECT_EQ(w.FStatThread->BaseXmit, 17u);
 }
 
 TEST_F(ConnectionControl, TheApnVersionAccessors) {
@@ -232,6 +289,150 @@ TEST_F(ConnectionControl, TheApnVersionAccessors) {
 
 TEST_F(ConnectionControl, ARestoreRequestReachesTheWindow) {
     TfrmGprsMain& w = StartConnectedReady();
+    Click(w.lblSettings);
+    ASSERT_EQ(w.FPage, 4);
+    const int modems = w.lbConnections->count();
+    w.aRestore->setEnabled(true);
+    // A modem plugged in while the window was away shows once it is back.
+    {
+        TRegistry reg;
+        reg.SetRootKey(RegHive::LocalMachine);
+        ASSERT_TRUE(reg.OpenKey(ModemClassKey() + "\\0007", true));
+        reg.WriteString("FriendlyName", "Nokia Phone Modem");
+        reg.WriteString("AttachedTo", "COM7");
+    }
     EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+    EXPECT_EQ(w.lbConnections->count(), modems + 1);
+    EXPECT_FALSE(w.aRestore->isEnabled()) << "the window is shown";
+}
+
+TEST_F(ConnectionControl, DuringADialNothingAPersonReachesStartsASecondOneOrBreaksIt) {
+    Network("Service", "NeverAnswers", "1");
+    TfrmGprsMain& w = StartConnectedReady();
+    std::vector<QString> failures;
+    SetProgressFailureHook([&](TfrmProgress& form) { failures.push_back(form.lblProgress()->text()); });
+    QSignalSpy closed(&w, &TfrmGprsMain::Closed);
+    // Well into the dial, after many idle updates.
+    TOnce during(
+        [] { return ProgressForm() != nullptr && ProgressForm()->BarPosition() >= 100; },
+        [&] {
+            EXPECT_FALSE(w.aConnect->isEnabled());
+            EXPECT_FALSE(w.pnlMain->isEnabled());
+            // Each tray item, the buttons' handler, the settings link, the
+            // title areas, a second start's request and the system's close.
+            w.aConnect->trigger();
+            w.aConnectExecute();
+            std::string entry = w.FConnection;
+            std::vector<std::string> apns = w.FAPNs;
+            EXPECT_EQ(OpenConnection(kUsb, entry, apns), 0u);
+            w.lblSettingsClick();
+            EXPECT_EQ(w.TopPage(), w.pnlMain);
+            w.lblAboutClick();
+            w.Label12Click();
+            EXPECT_EQ(w.FConn, 0u) << "the dial's own connection is not taken over";
+            w.Image1Click(MinimizeArea(w));
+            w.aRestore->trigger();
+            EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+            w.Image1Click(CloseArea(w));
+            w.aExit->trigger();
+            w.close();
+            EXPECT_TRUE(w.isVisible());
+            ASSERT_NE(ProgressForm(), nullptr);
+            EXPECT_TRUE(ProgressForm()->isVisible());
+        });
+    w.aConnect->trigger();
+    EXPECT_TRUE(during.done);
+    EXPECT_EQ(DialAttempts(*root_), 1);
+    EXPECT_EQ(failures, std::vector<QString>{QStringLiteral("Ошибка при соединении.")});
+    EXPECT_TRUE(w.pnlMain->isEnabled());
+    // The close asked for during the dial comes once it is over.
+    EXPECT_TRUE(WaitFor([&] { return closed.count() == 1; }));
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(ConnectionControl, WhileTheBrokenLinkQuestionIsOpenNoDialStartsAndACloseWaits) {
+    TfrmGprsMain& w = StartConnectedReady();
+    w.aConnectExecute();
+    ASSERT_NE(w.FConn, 0u);
+    QSignalSpy closed(&w, &TfrmGprsMain::Closed);
+    TOnce during([] { return OpenModal<TfrmConnBreak>() != nullptr; }, [&] {
+        w.UpdatePage();
+        EXPECT_FALSE(w.aConnect->isEnabled());
+        w.aConnect->trigger();
+        w.aConnectExecute();
+        EXPECT_EQ(ProgressForm(), nullptr);
+        w.lblSettingsClick();
+        EXPECT_EQ(w.FPage, 2);
+        EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+        w.aRestore->trigger();
+        w.close();
+        TfrmConnBreak* question = OpenModal<TfrmConnBreak>();
+        ASSERT_NE(question, nullptr);
+        question->done(mrNo);
+    });
+    DropAllLinks(*root_);
+    ASSERT_TRUE(WaitFor([&] { return closed.count() == 1; }));
+    EXPECT_TRUE(during.done);
+    EXPECT_EQ(DialAttempts(*root_), 1);
+    EXPECT_EQ(w.FConn, 0u);
+}
+
+TEST_F(ConnectionControl, WhileTheCloseQuestionIsOpenTheTrayNeitherHangsUpNorAsksAgain) {
+    TfrmGprsMain& w = StartConnectedReady();
+    w.aConnectExecute();
+    ASSERT_NE(w.FConn, 0u);
+    QSignalSpy closed(&w, &TfrmGprsMain::Closed);
+    int questions = 0;
+    TOnce during([] { return OpenModal<TfrmMsg>() != nullptr; }, [&] {
+        ++questions;
+        EXPECT_FALSE(w.aConnect->isEnabled());
+        w.aConnect->trigger();
+        EXPECT_EQ(ServiceConnections().size(), 1u);
+        w.aExit->trigger();
+        w.Image1Click(CloseArea(w));
+        EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+        TfrmMsg* box = OpenModal<TfrmMsg>();
+        ASSERT_NE(box, nullptr);
+        box->done(mrCancel);
+    });
+    w.aExit->trigger();
+    EXPECT_TRUE(during.done);
+    QTest::qWait(50);
+    EXPECT_EQ(questions, 1);
+    EXPECT_EQ(closed.count(), 0) << "one request, answered with Отмена";
     EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(ServiceConnections().size(), 1u);
+    w.UpdatePage();
+    EXPECT_TRUE(w.aConnect->isEnabled());
+}
+
+TEST_F(ConnectionControl, ASampleWaitingWhileTheUserDisconnectsIsNotShown) {
+    TfrmGprsMain& w = StartConnectedReady();
+    // Seven minutes pass at every reading of the clock, so a doubled time
+    // shows. Once armed, the thread's next sample holds until the pause is
+    // asked for, so its report is queued while the session is closed.
+    std::atomic<int> minutes{0};
+    std::atomic<bool> armed{false};
+    std::atomic<TStatThread*> thread{nullptr};
+    const auto mainThread = std::this_thread::get_id();
+    TStatThread::SetClock([&] {
+        if (std::this_thread::get_id() != mainThread && armed.exchange(false))
+            while (!thread.load()->Suspended())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 45000.0 + (minutes += 7) / 1440.0;
+    });
+    w.aConnectExecute();
+    ASSERT_NE(w.FConn, 0u);
+    thread = w.FStatThread.get();
+    ASSERT_TRUE(WaitFor([&] { return w.gpnlStat->Samples().size() >= 2; }));
+    armed = true;
+    ASSERT_TRUE(WaitFor([&] { return !armed.load(); }));
+    const size_t samples = w.gpnlStat->Samples().size();
+    const QString time = w.lblTime->text();
+    w.aConnectExecute();
+    EXPECT_EQ(w.FConn, 0u);
+    QTest::qWait(100);
+    TStatThread::SetClock({});
+    EXPECT_EQ(w.gpnlStat->Samples().size(), samples);
+    EXPECT_EQ(w.lblTime->text(), time);
 }

@@ -183,13 +183,18 @@ TEST_F(Install, AllBoxesOnNtCopyAndPutBothEntriesInTheCommonFolders) {
     // The user's own folders stay untouched on NT.
     EXPECT_FALSE(fs::exists(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY) / "Zentora Skyportal.desktop"));
 
-    // A second run of the wizard replaces both.
+    // A second run of the wizard replaces all three.
     CloseWindow();
+    for (const fs::path& stale : {desktop, startup, copy})
+        std::ofstream(stale, std::ios::trunc) << "[Desktop Entry]\nName=stale\n";
     TfrmGprsMain& again = StartOnInstallationPage();
     Boxes(again, true, true, true);
     again.aNextExecute();
     EXPECT_EQ(again.FStage, 2);
+    EXPECT_EQ(EntryKeys(desktop)["Name"], "Zentora Skyportal");
+    EXPECT_EQ(ExecArguments(EntryKeys(desktop)["Exec"]), std::vector<std::string>{copy.string()});
     EXPECT_EQ(ExecArguments(EntryKeys(startup)["Exec"]), (std::vector<std::string>{copy.string(), "/auto"}));
+    EXPECT_EQ(fs::file_size(copy), fs::file_size(Program()));
 }
 
 TEST_F(Install, WithoutTheCopyTheEntriesPointToTheRunningProgram) {
@@ -276,8 +281,10 @@ TEST_F(Install, AboutLinksOpenTheSiteAndTheMailAddress) {
     ASSERT_EQ(w.TopPage(), w.pnlAbout);
     EXPECT_TRUE(w.lblWWW->isVisibleTo(w.pnlAbout));
     EXPECT_TRUE(w.lblOwner->text().contains(QStringLiteral("Телефон абонентской службы")));
-    // A single click does nothing; a double click opens.
+    // A single click or another button's double click does nothing; a
+    // double click opens.
     Click(w.lblWWW);
+    QTest::mouseDClick(w.lblWWW, Qt::RightButton);
     QTest::mouseDClick(w.lblWWW, Qt::LeftButton);
     QTest::mouseDClick(w.lblMail, Qt::LeftButton);
     // Each opener is a process of its own, so the two may finish in either order.

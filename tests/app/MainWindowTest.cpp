@@ -22,6 +22,27 @@ using namespace sp;
 
 namespace {
 
+// A widget's text colour at each of its paints.
+class TColourAtPaint : public QObject {
+public:
+    explicit TColourAtPaint(QWidget* widget) : widget_(widget) { widget->installEventFilter(this); }
+    std::vector<QColor> colours;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == widget_ && event->type() == QEvent::Paint)
+            colours.push_back(widget_->palette().color(QPalette::WindowText));
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+};
+
+} // namespace
+
+namespace {
+
 const std::string kUsb = "USB GPRS Modem";
 const std::string kBluetooth = "Bluetooth Phone Modem";
 
@@ -126,9 +147,11 @@ TEST_F(MainWindowTest, ReleasingTheMouseOverTheTextChecksAPositionReachedOtherwi
     // The box is moved without its handlers (as a program could).
     w.sbUA->verticalScrollBar()->setValue(975);
     EXPECT_FALSE(w.btnAgree->Enabled());
+    w.scrollUA->setFocus();
+    ASSERT_EQ(w.focusWidget(), w.scrollUA);
     QTest::mouseRelease(w.lblUAText, Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_TRUE(w.btnAgree->Enabled());
-    EXPECT_TRUE(w.sbUA->hasFocus() || !w.isActiveWindow());
+    EXPECT_EQ(w.focusWidget(), w.sbUA) << "the text box takes the focus";
 }
 
 TEST_F(MainWindowTest, TheWholeFirstStartEndsOnTheMainPageInStageTwo) {
@@ -274,6 +297,28 @@ TEST_F(MainWindowTest, BackWithoutASelectionRecordsUnknown) {
     EXPECT_EQ(w.TopPage(), w.pnlMain);
 }
 
+TEST_F(MainWindowTest, ADoubleClickBelowTheNamesGoesBackAndCtrlKeepsTheChoice) {
+    StoreSettings(2);
+    TfrmGprsMain& w = Start();
+    Click(w.lblSettings);
+    QWidget* list = w.lbConnections->viewport();
+    const QRect chosen = w.lbConnections->visualItemRect(w.lbConnections->currentItem());
+    // Ctrl+click on the chosen modem keeps it chosen, highlighted and named.
+    QTest::mouseClick(list, Qt::LeftButton, Qt::ControlModifier, chosen.center());
+    EXPECT_TRUE(w.lbConnections->currentItem()->isSelected());
+    w.UpdatePage();
+    EXPECT_EQ(w.btnSvcOK->Caption(), QStringLiteral("Выбрать"));
+    // A right double click is no double click.
+    const QPoint below(20, list->height() - 5);
+    ASSERT_EQ(w.lbConnections->itemAt(below), nullptr);
+    QTest::mouseDClick(list, Qt::RightButton, {}, below);
+    EXPECT_EQ(w.TopPage(), w.pnlSettings);
+    QTest::mouseDClick(list, Qt::LeftButton, {}, below);
+    EXPECT_EQ(w.TopPage(), w.pnlMain);
+    EXPECT_EQ(w.FModem, w.lbConnections->currentRow() < 0 ? std::string("Unknown")
+                                                          : w.lbConnections->currentItem()->text().toStdString());
+}
+
 TEST_F(MainWindowTest, ADoubleClickChoosesOnlyOnTheSettingsPage) {
     StoreSettings(0);
     TfrmGprsMain& w = Start();
@@ -393,8 +438,14 @@ TEST_F(MainWindowTest, RefreshFindsANewModemAndKeepsTheSavedOne) {
         reg.WriteString("FriendlyName", "Nokia Phone Modem");
         reg.WriteString("AttachedTo", "COM7");
     }
+    Click(w.lblSettings);
+    ASSERT_EQ(w.TopPage(), w.pnlSettings);
     const QPalette before = w.Label40->palette();
+    TColourAtPaint painted(w.Label40);
     Click(w.Label40);
+    EXPECT_NE(std::find(painted.colours.begin(), painted.colours.end(), QColor(104, 84, 150)),
+              painted.colours.end())
+        << "the link shows it works";
     EXPECT_EQ(w.Label40->palette().color(QPalette::WindowText), before.color(QPalette::WindowText));
     EXPECT_EQ(w.lbConnections->count(), 3);
     EXPECT_EQ(w.lbConnections->currentItem()->text().toStdString(), kBluetooth);

@@ -8,6 +8,7 @@
 #include "controls/TGPRSButton.h"
 #include "platform/base/CommandLine.h"
 #include "platform/rasapi/ras.h"
+#include "platform/system/SingleInstance.h"
 #include "ras/RasBinding.h"
 #include "ras/RasGlobals.h"
 
@@ -18,6 +19,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 
 using namespace sp;
@@ -383,10 +385,29 @@ TEST_F(Startup, ASecondStartsRestoreRequestShowsTheWindowFromTheTray) {
     w.MinimizeApplication();
     QApplication::processEvents();
     ASSERT_FALSE(w.isVisible());
-    // What the running instance does for a second start: show normal, then
-    // the message.
-    w.RestoreApplication();
-    EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+    // A second start's requests, through the instance's socket to the
+    // window's handlers, as the program wires them.
+    const TTopLevelWindow listener(kMainWindowClass, kApplicationTitle,
+                                   {[&w] { w.RestoreApplication(); },
+                                    [&w] {
+                                        w.raise();
+                                        w.activateWindow();
+                                    },
+                                    [&w](UINT msg, WPARAM wParam, LPARAM lParam) {
+                                        return w.WndProc(msg, wParam, lParam);
+                                    }});
+    ASSERT_TRUE(listener.Listening());
+    std::atomic<bool> sent{false};
+    std::thread second([&] {
+        if (auto running = TRemoteWindow::Find(kMainWindowClass, kApplicationTitle)) {
+            (void)running->ShowNormal();
+            (void)running->SetForeground();
+            (void)running->SendMessage(WM_RESTORE_APP, 0, 0);
+        }
+        sent = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return sent.load(); }));
+    second.join();
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.isMinimized());
     EXPECT_FALSE(w.aRestore->isEnabled());

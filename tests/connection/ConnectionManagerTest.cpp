@@ -19,6 +19,7 @@
 #include "platform/rasman/RasCtl.h"
 #include "platform/system/WindowMessages.h"
 #include "ras/Modems.h"
+#include "ras/RasBinding.h"
 #include "ras/RasErrors.h"
 #include "ras/TRasThread.h"
 #include "ras/TrafficCounters.h"
@@ -31,6 +32,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <chrono>
 #include <sstream>
@@ -107,6 +112,27 @@ struct Seen {
     std::string closeCaption;
 };
 
+// Ends the test program when `f` has not returned within 10 s: a wait for
+// ever fails the test instead of hanging it.
+template <class F>
+void WithinTenSeconds(const char* what, F&& f)
+{
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 1000 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done) {
+            std::fprintf(stderr, "%s waited for ever\n", what);
+            std::_Exit(1);
+        }
+    });
+    f();
+    done = true;
+    watchdog.join();
+}
+
+void IgnoreReport(UINT, RASCONNSTATE, DWORD) {}
+
 int RasCtl(const std::vector<std::string>& args)
 {
     std::ostringstream out;
@@ -120,7 +146,7 @@ protected:
     {
         if (!ServiceBuilt())
             GTEST_SKIP() << "remote access service not built";
-        root_ = std::make_unique<RasTestRoot>(501, true);
+        root_ = std::make_unique<RasTestRoot>(version_, nt_);
         ras::EnsureDefaultMachine();
         Network("Service", "StateDelayMs", "2");
         // Short rounds, yet a bar's budget (59 rounds) well above a loaded
@@ -193,6 +219,8 @@ protected:
         return std::find(seen_.statuses.begin(), seen_.statuses.end(), s) != seen_.statuses.end();
     }
 
+    int version_ = 501;
+    bool nt_ = true;
     std::unique_ptr<RasTestRoot> root_;
     std::unique_ptr<Receiver> receiver_;
     Host host_;
@@ -262,6 +290,61 @@ TEST_F(ConnectionManager, BluetoothModemFallsBackToTheShortNumberAndKeepsIt)
     ASSERT_NE(again, 0u);
     EXPECT_EQ(LogCount("RAS-Dialing error code"), 1);
     EXPECT_EQ(LogCount("DIAL-params"), 3);
+}
+
+TEST_F(ConnectionManager, AnEntryNumberOfTheShortFormIsTriedFirstAndNotAgain)
+{
+    // The fallback above leaves "*99#" as the entry's number.
+    const HRASCONN h = Open(kBluetooth);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(CloseConnection(h));
+    const int before = LogCount("DIAL-params");
+    Network(kBluetooth, "FailError", "678");
+    Network(kBluetooth, "FailState", "3");
+    EXPECT_EQ(Open(kBluetooth), 0u);
+    std::vector<std::string> phones;
+    for (const std::string& l : root_->LogLines())
+        if (const size_t at = l.find("; Phone: "); at != std::string::npos && l.find("DIAL-params") != std::string::npos)
+            phones.push_back(l.substr(at + 9, l.find(' ', at + 9) - at - 9));
+    ASSERT_GE(phones.size(), static_cast<size_t>(before));
+    phones.erase(phones.begin(), phones.begin() + before);
+    EXPECT_EQ(phones, (std::vector<std::string>{"*99#", "*99***1#"}));
+}
+
+TEST_F(ConnectionManager, ARefusedDialCallIsRepeatedOnceAfterThePause)
+{
+    const HRASCONN first = Open(kUsb);
+    ASSERT_NE(first, 0u);
+    ASSERT_TRUE(CloseConnection(first));
+    // Another dial of the same entry is under way: the service refuses ours.
+    Network(kUsb, "NeverAnswers", "1");
+    Ras2k::RASDIALPARAMS params{};
+    params.dwSize = sizeof params;
+    std::strcpy(params.szEntryName, "Zentora");
+    HRASCONN other = 0;
+    ASSERT_EQ(Ras2k::RasDialA(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(&IgnoreReport), &other), 0u);
+    Network(kUsb, "NeverAnswers", "0");
+    // It ends while ours pauses.
+    std::chrono::steady_clock::time_point refused;
+    std::chrono::steady_clock::time_point next;
+    onForm_ = [&](TfrmProgress& form) {
+        QObject::connect(&form, &TfrmProgress::statusChanged, [&](const QString& text) {
+            const bool refusal = text == QStringLiteral("Ошибка связи, код: 756");
+            if (refusal && other != 0) {
+                refused = std::chrono::steady_clock::now();
+                (void)Ras2k::HangUpAndWait(other);
+                other = 0;
+            } else if (!refusal && other == 0 && next == std::chrono::steady_clock::time_point{}) {
+                next = std::chrono::steady_clock::now();
+            }
+        });
+    };
+    const HRASCONN h = Open(kUsb);
+    EXPECT_NE(h, 0u);
+    EXPECT_EQ(other, 0u) << "refused once";
+    EXPECT_EQ(LogCount("src: RAS-Dial      code: 756"), 1);
+    EXPECT_EQ(LogCount("DIAL-params"), 2) << "the first dial's, and one for the attempt called twice";
+    EXPECT_GE(next - refused, ConnectionRoundLength() * 10);
 }
 
 TEST_F(ConnectionManager, AWrongApnIsPassedAndTheWorkingOneMovesToTheFrontTrimmed)
@@ -389,6 +472,39 @@ TEST_F(ConnectionManager, ApnUpdateRunsAfterASuccessUntilOneSucceeds)
     ::unsetenv("SKYPORTAL_UPDATE_HOST");
 }
 
+// The dial sequence of the other families: their records, dial call and
+// entry update.
+class DialFamily : public ConnectionManager, public ::testing::WithParamInterface<std::pair<int, bool>> {
+protected:
+    DialFamily()
+    {
+        version_ = GetParam().first;
+        nt_ = GetParam().second;
+    }
+};
+
+TEST_P(DialFamily, FallsBackToTheShortNumberAndKeepsIt)
+{
+    const HRASCONN h = Open(kBluetooth);
+    ASSERT_NE(h, 0u);
+    EXPECT_TRUE(ConnIsOpen(h));
+    EXPECT_EQ(receiver_->Count(WM_CONNECTED), 1);
+    EXPECT_EQ(LogCount("Phone: *99***1#  ; APN: internet"), 1);
+    EXPECT_EQ(LogCount("RAS-Dialing error code      code: 678"), 1);
+    EXPECT_EQ(LogCount("Phone: *99#  ; APN: internet"), 1);
+    EXPECT_EQ(LogCount("RAS-Execute-SetConnProperties"), 0);
+    const IniFile pbk = IniFile::Load(ras::Phonebook::DefaultPath());
+    EXPECT_EQ(pbk.Get("Zentora", "szLocalPhoneNumber").value_or(""), "*99#");
+    // On 98 the hang-up's status check uses the 2000 record, which that
+    // family refuses, so its result is not 0; the link goes all the same.
+    (void)CloseConnection(h);
+    EXPECT_FALSE(ConnIsOpen(h));
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, DialFamily,
+                         ::testing::Values(std::pair{410, false}, std::pair{490, false}, std::pair{500, true}),
+                         [](const auto& family) { return std::to_string(family.param.first); });
+
 // The statistics thread against a live link of the simulated network.
 class StatThread : public ConnectionManager {
 protected:
@@ -479,6 +595,41 @@ TEST_F(StatThread, ADroppedLinkIsReportedAtTheSecondFailedPollAndEveryLaterOne)
     thread_->Suspend();
     EXPECT_EQ(lostAt, (std::vector<int>{2, 3, 4}));
     EXPECT_EQ(receiver_->Count(WM_STAT_UPDATE), updates);
+}
+
+TEST_F(StatThread, APauseAskedForInsideTheThreadsOwnSendCompletes)
+{
+    // A poll's error lookup of 711 tells the window (WM_CONFIG_ERROR), and
+    // the user disconnects while that message's box is open.
+    std::atomic<int> asks{0};
+    thread_ = TThread::Create<TStatThread>(receiver_->Handle(), [&]() -> HRASCONN {
+        if (asks++ == 2)
+            (void)GetRasErrorDescr(711);
+        return conn_;
+    });
+    bool paused = false;
+    receiver_->onMessage = [&](UINT m, WPARAM, LPARAM) {
+        if (m != WM_CONFIG_ERROR)
+            return;
+        WithinTenSeconds("Suspend", [&] { thread_->Suspend(); });
+        thread_->CloseSession();
+        paused = true;
+    };
+    thread_->Resume();
+    ASSERT_TRUE(WaitFor(WM_CONFIG_ERROR, 1));
+    EXPECT_TRUE(paused);
+    // The poll that waited in the send is given up: no sample of the closed
+    // session, and the thread holds at its safe point.
+    const int updates = receiver_->Count(WM_STAT_UPDATE);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!thread_->PausedAtSafePoint() && std::chrono::steady_clock::now() < end)
+        ProcessMessages();
+    EXPECT_TRUE(thread_->PausedAtSafePoint());
+    EXPECT_EQ(receiver_->Count(WM_STAT_UPDATE), updates);
+    // The next connection resumes it.
+    thread_->Restart(false);
+    thread_->Resume();
+    EXPECT_TRUE(WaitFor(WM_STAT_UPDATE, updates + 1));
 }
 
 TEST_F(StatThread, ASingleMissedPollIsNotALoss)

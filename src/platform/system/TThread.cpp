@@ -7,6 +7,13 @@
 
 namespace sp {
 
+namespace {
+
+// The TThread whose body runs on this thread, if any.
+thread_local TThread* tCurrent = nullptr;
+
+} // namespace
+
 void Sleep(uint32_t ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -84,6 +91,23 @@ bool TThread::PausedAtSafePoint() const
     return paused_;
 }
 
+bool TThread::BlockedInSend() const
+{
+    return sends_.load(std::memory_order_acquire) > 0;
+}
+
+TSendWait::TSendWait() : thread_(tCurrent)
+{
+    if (thread_ != nullptr)
+        thread_->sends_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+TSendWait::~TSendWait()
+{
+    if (thread_ != nullptr)
+        thread_->sends_.fetch_sub(1, std::memory_order_acq_rel);
+}
+
 void TThread::CheckSuspended()
 {
     std::unique_lock lk(m_);
@@ -123,11 +147,13 @@ void TThread::Run(std::shared_ptr<TThread> self)
         // (and perhaps destroy the object) before that.
         std::lock_guard lk(m_);
     }
+    tCurrent = this;
     try {
         Execute();
     } catch (...) {
         // A body that throws just ends; the owner sees Finished().
     }
+    tCurrent = nullptr;
     {
         std::lock_guard lk(m_);
         finished_ = true;

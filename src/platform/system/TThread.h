@@ -46,6 +46,10 @@ public:
     // True while the body is held at a safe point; then it touches nothing
     // the owner may change.
     [[nodiscard]] bool PausedAtSafePoint() const;
+    // True while the body waits in a synchronous send to a window of another
+    // thread (SendMessage); until that send returns it runs nothing of its
+    // own.
+    [[nodiscard]] bool BlockedInSend() const;
 
     void Terminate();
     [[nodiscard]] bool Terminated() const;
@@ -81,6 +85,23 @@ private:
     bool paused_ = false;
     std::atomic<bool> terminated_{false};
     std::atomic<int32_t> returnValue_{0};
+    std::atomic<int> sends_{0};
+
+    friend class TSendWait;
+};
+
+// Marks the calling thread, when it runs a TThread's body, as waiting in a
+// synchronous send for as long as it lives; SendMessage makes one around its
+// wait for another thread.
+class TSendWait {
+public:
+    TSendWait();
+    ~TSendWait();
+    TSendWait(const TSendWait&) = delete;
+    TSendWait& operator=(const TSendWait&) = delete;
+
+private:
+    TThread* thread_;
 };
 
 } // namespace sp

@@ -1,5 +1,7 @@
 #include "platform/system/WindowMessages.h"
 
+#include "platform/system/TThread.h"
+
 #include <QCoreApplication>
 #include <QObject>
 
@@ -167,6 +169,7 @@ LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
 
     const bool pump = ThreadHandlesMessages();
+    const TSendWait waiting;
     std::unique_lock lk(state->m);
     while (!state->done) {
         if (pump) {
