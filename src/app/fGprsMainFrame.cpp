@@ -244,6 +244,9 @@ void TfrmGprsMain::MinimizeApplication() {
 }
 
 void TfrmGprsMain::RestoreApplication() {
+    // Out of the tray the restore handler runs once the window is shown.
+    if (!isVisible())
+        FRestorePending = true;
     if (isMinimized() || !isVisible())
         showNormal();
     raise();

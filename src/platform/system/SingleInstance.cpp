@@ -30,10 +30,11 @@ namespace {
 
 // A request line is short; anything longer is not ours.
 constexpr size_t kMaxLine = 256;
-// A second start waits this long for the running instance's answer; its
-// handler may show a dialog, so the time-out only guards against a peer that
-// is gone or frozen.
-constexpr int kReplyTimeoutMs = 60000;
+// A second start waits this long for the running instance's answer: longer
+// than the longest start-up (a start with "/auto" waits up to 60.5 s for the
+// remote access service before its window exists), and its handler may show
+// a dialog, so the time-out only guards against a peer that is frozen.
+constexpr int kReplyTimeoutMs = 120000;
 // A second start writes its request right after it connects; a peer that has
 // said nothing after this long is dropped (and only that peer).
 std::atomic<int> g_requestTimeoutMs{10000};

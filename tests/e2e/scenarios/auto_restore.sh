@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # After a start with "/auto" (as the autorun entry does at every login) the
 # first restore brings the window back: by a second start, by a double click
-# on the tray icon; and a second start while the first one is still starting
-# up is answered once its window exists.
+# on the tray icon; so does each one after the minimise area; and a second
+# start while the first one is still starting up is answered once its window
+# exists.
 . "$(dirname "$0")/../lib.sh"
 e2e_begin auto_restore
 
@@ -42,6 +43,17 @@ end_program()
 auto_start
 second_start
 restored second-start
+# From the minimise area into the tray and back, each the first time.
+for how in double-click second-start; do
+    click "$RESTORED" "$MINIMISE_X" "$TITLE_AREA_Y"
+    wait_for 5 '[ -z "$(windows_named "$APP_TITLE")" ]' || e2e_fail "the minimise area did not send the window into the tray"
+    sleep 1
+    case $how in
+        double-click) tray_double_click "$ICON" ;;
+        second-start) second_start ;;
+    esac
+    restored "$how-after-minimise"
+done
 end_program
 
 auto_start
