@@ -612,10 +612,8 @@ bool TfrmGprsMain::FormCloseQuery() {
         return true;
     // The question and the hang-up count as a disconnect under way.
     const TBusyScope busy(*this, true);
-    FAskingClose = true;
     const int32_t answer = ShowMsg(QStringLiteral("Соединение с Интернетом открыто. Закрыть его?"),
                                    MsgKind::Confirm, {MsgButton::Yes, MsgButton::No, MsgButton::Cancel});
-    FAskingClose = false;
     if (answer == mrCancel)
         return false;
     if (answer == mrYes) {
@@ -645,9 +643,10 @@ void TfrmGprsMain::closeEvent(QCloseEvent* event) {
     // The tray's "Выйти", the close area or the system's request in the
     // middle of a dial, a hang-up or a question: the window closes once that
     // is over, not from inside it.
-    // One asked for while the close question is open is that same request.
+    // (Asked for again while the close question is open, it is that same
+    // request: close() does not come back here while it runs.)
     if (FBusy > 0) {
-        FCloseRequested = FCloseRequested || !FAskingClose;
+        FCloseRequested = true;
         event->ignore();
         return;
     }

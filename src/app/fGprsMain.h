@@ -341,8 +341,7 @@ private:
     int FBusy = 0;
     int FConnectionOps = 0;
     bool FCloseRequested = false;
-    bool FAskingClose = false; // the close question is open
-    bool FClosed = false;      // FormClose has run
+    bool FClosed = false; // FormClose has run
 
     std::unique_ptr<TMessageWindow> FWindow;
     // The settings key, open only while LoadSettings or SaveSettings runs.

@@ -63,8 +63,7 @@ private:
     QTimer timer_;
 };
 
-template <class T>
-T* OpenModal() {
+template <class T> T* OpenModal() {
     auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
     return modal != nullptr && modal->isVisible() ? modal : nullptr;
 }
@@ -313,33 +312,32 @@ TEST_F(ConnectionControl, DuringADialNothingAPersonReachesStartsASecondOneOrBrea
     SetProgressFailureHook([&](TfrmProgress& form) { failures.push_back(form.lblProgress()->text()); });
     QSignalSpy closed(&w, &TfrmGprsMain::Closed);
     // Well into the dial, after many idle updates.
-    TOnce during(
-        [] { return ProgressForm() != nullptr && ProgressForm()->BarPosition() >= 100; },
-        [&] {
-            EXPECT_FALSE(w.aConnect->isEnabled());
-            EXPECT_FALSE(w.pnlMain->isEnabled());
-            // Each tray item, the buttons' handler, the settings link, the
-            // title areas, a second start's request and the system's close.
-            w.aConnect->trigger();
-            w.aConnectExecute();
-            std::string entry = w.FConnection;
-            std::vector<std::string> apns = w.FAPNs;
-            EXPECT_EQ(OpenConnection(kUsb, entry, apns), 0u);
-            w.lblSettingsClick();
-            EXPECT_EQ(w.TopPage(), w.pnlMain);
-            w.lblAboutClick();
-            w.Label12Click();
-            EXPECT_EQ(w.FConn, 0u) << "the dial's own connection is not taken over";
-            w.Image1Click(MinimizeArea(w));
-            w.aRestore->trigger();
-            EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
-            w.Image1Click(CloseArea(w));
-            w.aExit->trigger();
-            w.close();
-            EXPECT_TRUE(w.isVisible());
-            ASSERT_NE(ProgressForm(), nullptr);
-            EXPECT_TRUE(ProgressForm()->isVisible());
-        });
+    TOnce during([] { return ProgressForm() != nullptr && ProgressForm()->BarPosition() >= 100; },
+                 [&] {
+                     EXPECT_FALSE(w.aConnect->isEnabled());
+                     EXPECT_FALSE(w.pnlMain->isEnabled());
+                     // Each tray item, the buttons' handler, the settings link, the
+                     // title areas, a second start's request and the system's close.
+                     w.aConnect->trigger();
+                     w.aConnectExecute();
+                     std::string entry = w.FConnection;
+                     std::vector<std::string> apns = w.FAPNs;
+                     EXPECT_EQ(OpenConnection(kUsb, entry, apns), 0u);
+                     w.lblSettingsClick();
+                     EXPECT_EQ(w.TopPage(), w.pnlMain);
+                     w.lblAboutClick();
+                     w.Label12Click();
+                     EXPECT_EQ(w.FConn, 0u) << "the dial's own connection is not taken over";
+                     w.Image1Click(MinimizeArea(w));
+                     w.aRestore->trigger();
+                     EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+                     w.Image1Click(CloseArea(w));
+                     w.aExit->trigger();
+                     w.close();
+                     EXPECT_TRUE(w.isVisible());
+                     ASSERT_NE(ProgressForm(), nullptr);
+                     EXPECT_TRUE(ProgressForm()->isVisible());
+                 });
     w.aConnect->trigger();
     EXPECT_TRUE(during.done);
     EXPECT_EQ(DialAttempts(*root_), 1);
@@ -355,21 +353,22 @@ TEST_F(ConnectionControl, WhileTheBrokenLinkQuestionIsOpenNoDialStartsAndACloseW
     w.aConnectExecute();
     ASSERT_NE(w.FConn, 0u);
     QSignalSpy closed(&w, &TfrmGprsMain::Closed);
-    TOnce during([] { return OpenModal<TfrmConnBreak>() != nullptr; }, [&] {
-        w.UpdatePage();
-        EXPECT_FALSE(w.aConnect->isEnabled());
-        w.aConnect->trigger();
-        w.aConnectExecute();
-        EXPECT_EQ(ProgressForm(), nullptr);
-        w.lblSettingsClick();
-        EXPECT_EQ(w.FPage, 2);
-        EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
-        w.aRestore->trigger();
-        w.close();
-        TfrmConnBreak* question = OpenModal<TfrmConnBreak>();
-        ASSERT_NE(question, nullptr);
-        question->done(mrNo);
-    });
+    TOnce during([] { return OpenModal<TfrmConnBreak>() != nullptr; },
+                 [&] {
+                     w.UpdatePage();
+                     EXPECT_FALSE(w.aConnect->isEnabled());
+                     w.aConnect->trigger();
+                     w.aConnectExecute();
+                     EXPECT_EQ(ProgressForm(), nullptr);
+                     w.lblSettingsClick();
+                     EXPECT_EQ(w.FPage, 2);
+                     EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+                     w.aRestore->trigger();
+                     w.close();
+                     TfrmConnBreak* question = OpenModal<TfrmConnBreak>();
+                     ASSERT_NE(question, nullptr);
+                     question->done(mrNo);
+                 });
     DropAllLinks(*root_);
     ASSERT_TRUE(WaitFor([&] { return closed.count() == 1; }));
     EXPECT_TRUE(during.done);
@@ -383,18 +382,19 @@ TEST_F(ConnectionControl, WhileTheCloseQuestionIsOpenTheTrayNeitherHangsUpNorAsk
     ASSERT_NE(w.FConn, 0u);
     QSignalSpy closed(&w, &TfrmGprsMain::Closed);
     int questions = 0;
-    TOnce during([] { return OpenModal<TfrmMsg>() != nullptr; }, [&] {
-        ++questions;
-        EXPECT_FALSE(w.aConnect->isEnabled());
-        w.aConnect->trigger();
-        EXPECT_EQ(ServiceConnections().size(), 1u);
-        w.aExit->trigger();
-        w.Image1Click(CloseArea(w));
-        EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
-        TfrmMsg* box = OpenModal<TfrmMsg>();
-        ASSERT_NE(box, nullptr);
-        box->done(mrCancel);
-    });
+    TOnce during([] { return OpenModal<TfrmMsg>() != nullptr; },
+                 [&] {
+                     ++questions;
+                     EXPECT_FALSE(w.aConnect->isEnabled());
+                     w.aConnect->trigger();
+                     EXPECT_EQ(ServiceConnections().size(), 1u);
+                     w.aExit->trigger();
+                     w.Image1Click(CloseArea(w));
+                     EXPECT_EQ(SendMessage(w.Handle(), WM_RESTORE_APP, 0, 0), 0);
+                     TfrmMsg* box = OpenModal<TfrmMsg>();
+                     ASSERT_NE(box, nullptr);
+                     box->done(mrCancel);
+                 });
     w.aExit->trigger();
     EXPECT_TRUE(during.done);
     QTest::qWait(50);

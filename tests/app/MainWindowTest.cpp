@@ -315,8 +315,9 @@ TEST_F(MainWindowTest, ADoubleClickBelowTheNamesGoesBackAndCtrlKeepsTheChoice) {
     EXPECT_EQ(w.TopPage(), w.pnlSettings);
     QTest::mouseDClick(list, Qt::LeftButton, {}, below);
     EXPECT_EQ(w.TopPage(), w.pnlMain);
-    EXPECT_EQ(w.FModem, w.lbConnections->currentRow() < 0 ? std::string("Unknown")
-                                                          : w.lbConnections->currentItem()->text().toStdString());
+    EXPECT_EQ(w.FModem, w.lbConnections->currentRow() < 0
+                            ? std::string("Unknown")
+                            : w.lbConnections->currentItem()->text().toStdString());
 }
 
 TEST_F(MainWindowTest, ADoubleClickChoosesOnlyOnTheSettingsPage) {

@@ -387,15 +387,14 @@ TEST_F(Startup, ASecondStartsRestoreRequestShowsTheWindowFromTheTray) {
     ASSERT_FALSE(w.isVisible());
     // A second start's requests, through the instance's socket to the
     // window's handlers, as the program wires them.
-    const TTopLevelWindow listener(kMainWindowClass, kApplicationTitle,
-                                   {[&w] { w.RestoreApplication(); },
-                                    [&w] {
-                                        w.raise();
-                                        w.activateWindow();
-                                    },
-                                    [&w](UINT msg, WPARAM wParam, LPARAM lParam) {
-                                        return w.WndProc(msg, wParam, lParam);
-                                    }});
+    const TTopLevelWindow listener(
+        kMainWindowClass, kApplicationTitle,
+        {[&w] { w.RestoreApplication(); },
+         [&w] {
+             w.raise();
+             w.activateWindow();
+         },
+         [&w](UINT msg, WPARAM wParam, LPARAM lParam) { return w.WndProc(msg, wParam, lParam); }});
     ASSERT_TRUE(listener.Listening());
     std::atomic<bool> sent{false};
     std::thread second([&] {

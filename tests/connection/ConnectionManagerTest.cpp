@@ -317,13 +317,17 @@ TEST_F(ConnectionManager, ARefusedDialCallIsRepeatedOnceAfterThePause)
     ASSERT_NE(first, 0u);
     ASSERT_TRUE(CloseConnection(first));
     // Another dial of the same entry is under way: the service refuses ours.
+    // (Told to reload each time: two writes within a clock tick share a
+    // modification time.)
     Network(kUsb, "NeverAnswers", "1");
+    ASSERT_EQ(RasCtl({"reload"}), 0);
     Ras2k::RASDIALPARAMS params{};
     params.dwSize = sizeof params;
     std::strcpy(params.szEntryName, "Zentora");
     HRASCONN other = 0;
     ASSERT_EQ(Ras2k::RasDialA(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(&IgnoreReport), &other), 0u);
     Network(kUsb, "NeverAnswers", "0");
+    ASSERT_EQ(RasCtl({"reload"}), 0);
     // It ends while ours pauses.
     std::chrono::steady_clock::time_point refused;
     std::chrono::steady_clock::time_point next;
