@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     if (!g_instanceMutex->Valid() || g_instanceMutex->AlreadyExists()) {
         // Another instance runs: bring it up and hand over, showing nothing.
         // The running one may hold the lock a moment before it listens.
-        if (auto running = sp::TRemoteWindow::Find(sp::kMainWindowClass, sp::kApplicationTitle, kFindWaitMs)) {
+        if (auto running =
+                sp::TRemoteWindow::Find(sp::kMainWindowClass, sp::kApplicationTitle, kFindWaitMs)) {
             (void)running->ShowNormal();
             (void)running->SetForeground();
             (void)running->SendMessage(sp::WM_RESTORE_APP, 0, 0);

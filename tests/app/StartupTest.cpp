@@ -54,7 +54,8 @@ void Mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button
 // and the window manager sent it straight back (the first restore after
 // "/auto" or the minimise area did nothing).
 bool InTheTray(TfrmGprsMain& w) {
-    return !w.isVisible() && w.windowHandle() != nullptr && !(w.windowHandle()->windowStates() & Qt::WindowMinimized);
+    return !w.isVisible() && w.windowHandle() != nullptr &&
+           !(w.windowHandle()->windowStates() & Qt::WindowMinimized);
 }
 
 } // namespace
