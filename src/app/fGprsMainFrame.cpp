@@ -235,7 +235,7 @@ void TfrmGprsMain::MinimizeApplication() {
     // toolkit's iconify marks the native window to be mapped iconic, and
     // once the window manager has withdrawn the hidden window the toolkit no
     // longer knows it is minimised and keeps that mark, so the next showing
-    // went straight back into the tray.
+    // would go straight back into the tray.
     if (TrayAvailable()) {
         AppMinimize();
         return;

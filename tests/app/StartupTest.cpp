@@ -51,8 +51,7 @@ void Mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button
 
 // In the tray the window is withdrawn, and never marked minimised on the
 // native side: an X window marked so is mapped iconic at its next showing,
-// and the window manager sent it straight back (the first restore after
-// "/auto" or the minimise area did nothing).
+// and the window manager sends it straight back into the tray.
 bool InTheTray(TfrmGprsMain& w) {
     return !w.isVisible() && w.windowHandle() != nullptr &&
            !(w.windowHandle()->windowStates() & Qt::WindowMinimized);

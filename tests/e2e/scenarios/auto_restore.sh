@@ -30,7 +30,9 @@ restored()
     expect_foreground "$w" "after the $1"
     sleep 1
     window_viewable "$w" || e2e_fail "the window went away again after the $1"
-    [ "$(windows_named "$APP_TITLE" | wc -l)" -eq 1 ] || e2e_fail "not exactly one main window after the $1"
+    local all
+    all=$(windows_named "$APP_TITLE" | tr '\n' ' ')
+    [ "$all" = "$w " ] || e2e_fail "not exactly one main window after the $1: [$all], restored $w; $(xwininfo -root -tree | grep -c 'Зентора Skyportal') in the tree"
     RESTORED=$w
 }
 
