@@ -40,6 +40,7 @@ end_program()
 {
     close_main_window "$RESTORED"
     wait_app_exit 10 || e2e_fail "the program did not end by its close area"
+    [ "$APP_RC" -eq 0 ] || e2e_fail "the program ended with $APP_RC"
 }
 
 auto_start
