@@ -596,6 +596,14 @@ void TfrmGprsMain::FormCreate() {
     WriteLog("WINVER", static_cast<int32_t>(WinVersion), "version of Windows");
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    if (ParamStr(1) == "/auto" && TrayAvailable()) {
+        // Shown and at once in the tray: the window is made but never put on
+        // the screen. Mapped only to be withdrawn in the same moment, it left
+        // the window manager busy with both when a restore came right after.
+        (void)winId();
+        MinimizeApplication();
+        return;
+    }
     show();
     if (ParamStr(1) == "/auto")
         MinimizeApplication();

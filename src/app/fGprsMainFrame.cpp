@@ -233,10 +233,22 @@ void TfrmGprsMain::aRestoreExecute() {
 // ---------------------------------------------------------------- application handlers
 
 void TfrmGprsMain::MinimizeApplication() {
+    // Into the tray the window is withdrawn at once, not iconified first: the
+    // toolkit's iconify marks the native window to be mapped iconic, and
+    // once the window manager has withdrawn the hidden window the toolkit no
+    // longer knows it is minimised and keeps that mark, so the next showing
+    // would go straight back into the tray.
+    if (TrayAvailable()) {
+        AppMinimize();
+        return;
+    }
     showMinimized();
 }
 
 void TfrmGprsMain::RestoreApplication() {
+    // Out of the tray the restore handler runs once the window is shown.
+    if (!isVisible())
+        FRestorePending = true;
     if (isMinimized() || !isVisible())
         showNormal();
     raise();

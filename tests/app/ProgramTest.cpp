@@ -37,6 +37,7 @@ constexpr const char* kClass = "TfrmGprsMain";
 constexpr const char* kTitle = "Зентора Skyportal";
 constexpr sp::UINT WM_RESTORE_APP = 0x404;
 constexpr sp::UINT WM_CLOSE = 0x0010;
+constexpr sp::UINT kWmNull = 0x0000;
 
 fs::path BinDir() {
     const char* dir = std::getenv("SKYPORTAL_BIN_DIR");
@@ -132,13 +133,17 @@ std::string ReadFile(const fs::path& path) {
     return s.str();
 }
 
-// The running instance, once it answers on its socket.
+// The running instance, once its window exists: it is found as soon as it
+// holds its lock, and a message (WM_NULL, which does nothing) is answered
+// once the window is made.
 std::unique_ptr<sp::TRemoteWindow> WaitForInstance(TProgram& program) {
     std::unique_ptr<sp::TRemoteWindow> w;
     WaitFor([&] {
         w = sp::TRemoteWindow::Find(kClass, kTitle);
         return w != nullptr || !program.Running();
     });
+    if (w != nullptr)
+        (void)w->SendMessage(kWmNull, 0, 0);
     return w;
 }
 

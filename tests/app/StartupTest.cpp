@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 #include <algorithm>
 #include <atomic>
@@ -46,6 +47,14 @@ std::string StoredModem() {
 void Mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {
     QMouseEvent e(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &e);
+}
+
+// In the tray the window is withdrawn, and never marked minimised on the
+// native side: an X window marked so is mapped iconic at its next showing,
+// and the window manager sends it straight back into the tray.
+bool InTheTray(TfrmGprsMain& w) {
+    return !w.isVisible() && w.windowHandle() != nullptr &&
+           !(w.windowHandle()->windowStates() & Qt::WindowMinimized);
 }
 
 } // namespace
@@ -131,8 +140,7 @@ TEST_F(Startup, AutoAtPositionOneGoesIntoTheTrayWithoutDialling) {
     EXPECT_EQ(RawValue("StartStage"), "2");
     TfrmGprsMain& w = Start();
     QApplication::processEvents();
-    EXPECT_TRUE(w.isMinimized());
-    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(InTheTray(w));
     EXPECT_TRUE(w.rxTrayIcon->isVisible());
     EXPECT_EQ(w.FConn, 0u);
     EXPECT_TRUE(ServiceConnections().empty());
@@ -276,8 +284,7 @@ TEST_F(Startup, TheTitleAreasMinimiseAndCloseExactlyInTheirBounds) {
 
     Click(w.Image1, QPoint(453, 13));
     QApplication::processEvents();
-    EXPECT_TRUE(w.isMinimized());
-    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(InTheTray(w));
     // In the tray "Открыть программу" is offered.
     emit w.pmMain->aboutToShow();
     EXPECT_TRUE(w.aRestore->isEnabled());

@@ -4,7 +4,8 @@
 # screenshots of every step, and the clean-up of everything started here.
 #
 # A scenario sources this file, calls e2e_begin NAME, then the helpers below.
-# Exit codes: 0 passed, 1 failed, 77 skipped (the behaviour is not there yet).
+# Exit codes: 0 passed, 1 failed, 77 skipped (a desktop tool is not
+# installed). Behaviour that is missing is a failure, never a skip.
 
 set -uo pipefail
 
@@ -71,10 +72,10 @@ e2e_begin()
     mkdir -p "$OUT"
     SHOT_N=0
     local tool
-    for tool in Xvfb openbox trayer xdotool xwininfo xprop import compare; do
+    for tool in Xvfb openbox trayer xdotool xwininfo xprop import compare convert; do
         command -v "$tool" >/dev/null || e2e_skip "$tool is not installed (scripts/setup installs it)"
     done
-    [ -x "$BIN/skyportal" ] || e2e_skip "the program is not built ($BIN/skyportal)"
+    [ -x "$BIN/skyportal" ] || e2e_fail "the program is not built ($BIN/skyportal)"
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/skyportal-e2e.XXXXXX")
     # A home of its own: the wizard's desktop and autostart entries land in
     # the user's folders, never in the real ones.
@@ -151,12 +152,12 @@ start_x()
 
 tray_window() { xdotool search --class trayer 2>/dev/null | head -n1 | grep .; }
 
-# A fresh machine root with the default simulated machine, dials a little
-# quicker than the default, the program's files linked into a folder of
-# their own so that its log is the scenario's own.
+# A fresh machine root (ROOT, else $WORK/root) with the default simulated
+# machine, dials a little quicker than the default, the program's files
+# linked into a folder of their own so that its log is the scenario's own.
 prepare_root()
 {
-    export SKYPORTAL_ROOT=$WORK/root
+    export SKYPORTAL_ROOT=${1:-$WORK/root}
     # No name look-up and no waiting for the operator's server after a dial.
     export SKYPORTAL_UPDATE_HOST=127.0.0.1
     mkdir -p "$SKYPORTAL_ROOT" "$WORK/bin"
@@ -374,20 +375,91 @@ tray_icon()
     return 1
 }
 
-# Closes the main window the way its frame offers: the painted close area;
-# where that is not answered, the window manager's close (Alt+F4).
+# Closes the main window the way its frame offers: the painted close area.
 close_main_window()
 {
-    local w=$1
-    click "$w" "$CLOSE_X" "$TITLE_AREA_Y"
-    sleep 0.7
-    if window_viewable "$w" && [ -z "$(windows_named "$CONFIRM_TITLE")" ]; then
-        CLOSED_BY=wm
-        xdotool windowactivate --sync "$w" 2>/dev/null
-        xdotool key --window "$w" alt+F4 2>/dev/null
-    else
-        CLOSED_BY=frame
-    fi
+    click "$1" "$CLOSE_X" "$TITLE_AREA_Y"
+}
+
+# Waits until the tray icon is there: its id.
+wait_tray_icon()
+{
+    local icon=""
+    wait_for "${1:-15}" 'icon=$(tray_icon)' || return 1
+    echo "$icon"
+}
+
+# A person's double click on the tray icon: the pointer comes to rest on it
+# first.
+tray_double_click()
+{
+    xdotool mousemove --window "$1" 8 8
+    sleep 0.4
+    xdotool click --repeat 2 --delay 80 1
+}
+
+# tray_menu_open ICON: opens the icon's menu, sets MENU (its window) and
+# MENU_W, MENU_H. Three visible items of equal height.
+tray_menu_open()
+{
+    local before
+    before=$(xdotool search --onlyvisible --class skyportal 2>/dev/null | sort)
+    xdotool mousemove --window "$1" 8 8
+    sleep 0.3
+    xdotool click 3
+    wait_for 5 'MENU=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --class skyportal 2>/dev/null | sort) | head -n1); [ -n "$MENU" ]' \
+        || e2e_fail "the tray icon has no menu"
+    # The menu takes the pointer once it is up.
+    sleep 0.4
+    geometry "$MENU"
+    MENU_W=$WW; MENU_H=$WH
+}
+
+# tray_menu_item ICON N: opens the menu and clicks its Nth item.
+# The icon's menu has five visible items of equal height ("Открыть программу",
+# "Подключиться", "Статистика трафика", "Отчёт для службы поддержки...", "Выйти").
+TRAY_MENU_ITEMS=5
+
+tray_menu_item()
+{
+    tray_menu_open "$1"
+    shot "menu-$2" >/dev/null
+    xdotool mousemove --window "$MENU" $((MENU_W / 2)) $(( MENU_H * (2 * $2 - 1) / (2 * TRAY_MENU_ITEMS) ))
+    sleep 0.2
+    xdotool click 1
+}
+
+# The darkest grey (0-255) in the text of the open menu's Nth item: enabled
+# items are written in the text colour, disabled ones greyed.
+menu_item_ink()
+{
+    local file=$WORK/menu-item-$2.png
+    import -window "$MENU" -crop "$((MENU_W - 16))x$((MENU_H / TRAY_MENU_ITEMS - 4))+8+$(( MENU_H * ($2 - 1) / TRAY_MENU_ITEMS + 2 ))" +repage "$file" 2>/dev/null \
+        || e2e_fail "cannot take the menu's item $2"
+    convert "$file" -colorspace gray -format '%[fx:int(255*minima)]' info: 2>/dev/null
+}
+
+# second_start ARGS...: a second start that must hand over: it ends with 0
+# within SECS (default 15) and opens no window of its own. APP_PID stays the
+# first instance's.
+second_start()
+{
+    local first=$APP_PID secs=${SECOND_START_SECS:-15}
+    start_app "$@"
+    SECOND_PID=$APP_PID
+    wait_for "$secs" '! app_running' || { APP_PID=$first; OTHER_PIDS+=("$SECOND_PID"); e2e_fail "the second start did not end within $secs s"; }
+    wait "$SECOND_PID" 2>/dev/null
+    local rc=$?
+    APP_PID=$first
+    [ "$rc" -eq 0 ] || e2e_fail "the second start ended with $rc"
+}
+
+# The window is mapped, and the active one (the window manager's focus).
+expect_foreground()
+{
+    local w=$1 active
+    wait_for 5 '[ "$(xdotool getactivewindow 2>/dev/null)" = "$w" ]' \
+        || e2e_fail "$2: the window is not in the foreground (active: $(xdotool getactivewindow 2>/dev/null))"
 }
 
 # Running and not yet a zombie (a finished child stays one until waited for).

@@ -2,9 +2,15 @@
 
 #include "platform/base/MachineRoot.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <deque>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +20,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <fcntl.h>
 
@@ -23,10 +30,17 @@ namespace {
 
 // A request line is short; anything longer is not ours.
 constexpr size_t kMaxLine = 256;
-// A second start waits this long for the running instance's answer; its
-// handler may show a dialog, so the time-out only guards against a peer that
-// is gone or frozen.
-constexpr int kReplyTimeoutMs = 60000;
+// A second start waits this long for the running instance's answer: longer
+// than the longest start-up (a start with "/auto" waits up to 60.5 s for the
+// remote access service before its window exists), and its handler may show
+// a dialog, so the time-out only guards against a peer that is frozen.
+constexpr int kReplyTimeoutMs = 120000;
+// A second start writes its request right after it connects; a peer that has
+// said nothing after this long is dropped (and only that peer).
+std::atomic<int> g_requestTimeoutMs{10000};
+// More peers at once than any burst of second starts: the rest are turned
+// away, so idle connections cannot use up the process's descriptors.
+constexpr int kMaxPeers = 32;
 
 std::string Fnv1aHex(std::string_view text)
 {
@@ -47,10 +61,14 @@ bool ReadLine(int fd, std::string& line, int timeoutMs)
     while (line.size() < kMaxLine) {
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, timeoutMs);
+        if (r < 0 && errno == EINTR)
+            continue;
         if (r <= 0)
             return false;
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             return false;
         if (c == '\n')
@@ -74,24 +92,72 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
-bool FillAddress(const std::string& path, sockaddr_un& addr)
+// An address in the abstract namespace: no file, whatever the root's length.
+socklen_t FillAddress(const std::string& name, sockaddr_un& addr)
 {
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path)
-        return false;
-    std::memcpy(addr.sun_path, path.c_str(), path.size());
-    return true;
+    if (name.size() + 1 > sizeof addr.sun_path)
+        return 0;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
+
+// An abstract socket has no file rights: both sides make sure the other one
+// runs as the same user.
+bool SameUser(int fd)
+{
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred
+           && cred.uid == ::geteuid();
+}
+
+// One connection of a second start (or of anybody else) on the running side.
+class TRequestPeer : public QObject {
+public:
+    explicit TRequestPeer(int fd, QObject* parent) : QObject(parent), fd_(fd), notifier_(fd, QSocketNotifier::Read)
+    {
+        timer_.setSingleShot(true);
+    }
+    ~TRequestPeer() override { Close(); }
+
+    // The descriptor goes at once, the object at the next turn of the loop.
+    void Close()
+    {
+        notifier_.setEnabled(false);
+        timer_.stop();
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    void Finish(const std::string& reply)
+    {
+        if (fd_ >= 0)
+            (void)::send(fd_, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        Close();
+        deleteLater();
+    }
+
+    int fd_;
+    std::string line_;
+    QSocketNotifier notifier_;
+    QTimer timer_;
+};
 
 } // namespace
 
-std::string InstanceSocketPath(std::string_view className, std::string_view title)
+std::string InstanceSocketName(std::string_view className, std::string_view title)
 {
+    // The same root reached by another spelling of its path is the same root.
+    std::error_code ec;
+    std::filesystem::path root = std::filesystem::weakly_canonical(MachineRoot(), ec);
+    if (ec)
+        root = MachineRoot();
     std::string key(className);
     key.push_back('\n');
     key.append(title);
-    return (MachineRunDir() / ("window-" + Fnv1aHex(key) + ".sock")).string();
+    return "skyportal-window-" + Fnv1aHex(root.string()) + "-" + Fnv1aHex(key);
 }
 
 TNamedMutex::TNamedMutex(std::string_view name)
@@ -110,79 +176,179 @@ TNamedMutex::~TNamedMutex()
 }
 
 struct TTopLevelWindow::Impl {
-    std::string path;
     int listenFd = -1;
     Handlers handlers;
-    std::unique_ptr<QSocketNotifier> notifier;
+    bool ready = false;
+    // Parent of the peers: with it go every peer and every answer not yet given.
+    std::unique_ptr<QObject> peers = std::make_unique<QObject>();
+    std::unique_ptr<QSocketNotifier> acceptor;
+    // Requests that came before the window existed, in their order.
+    std::deque<QPointer<TRequestPeer>> held;
 
-    void Serve()
+    void Accept()
     {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        // One request per connection; a peer that says nothing is dropped.
-        std::string line;
-        std::string reply = "ERR\n";
-        if (ReadLine(fd, line, 2000)) {
-            std::istringstream in(line);
-            std::string verb;
-            in >> verb;
-            if (verb == "PING") {
-                reply = "OK 0\n";
-            } else if (verb == "SHOW") {
-                if (handlers.showNormal)
-                    handlers.showNormal();
-                reply = "OK 0\n";
-            } else if (verb == "FOREGROUND") {
-                if (handlers.setForeground)
-                    handlers.setForeground();
-                reply = "OK 0\n";
-            } else if (verb == "MSG") {
-                unsigned long msg = 0;
-                unsigned long long w = 0;
-                long long l = 0;
-                if (in >> msg >> w >> l) {
-                    LRESULT r = 0;
-                    if (handlers.message)
-                        r = handlers.message(static_cast<UINT>(msg), static_cast<WPARAM>(w), static_cast<LPARAM>(l));
-                    reply = "OK " + std::to_string(r) + "\n";
-                }
+        for (;;) {
+            const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                return;
+            }
+            if (!SameUser(fd) || OpenPeers() >= kMaxPeers) {
+                ::close(fd);
+                continue;
+            }
+            auto* peer = new TRequestPeer(fd, peers.get());
+            QObject::connect(&peer->notifier_, &QSocketNotifier::activated, peer, [this, peer] { Read(peer); });
+            QObject::connect(&peer->timer_, &QTimer::timeout, peer, [peer] {
+                peer->Close();
+                peer->deleteLater();
+            });
+            peer->timer_.start(g_requestTimeoutMs.load());
+        }
+    }
+
+    int OpenPeers() const
+    {
+        int n = 0;
+        for (const QObject* child : peers->children())
+            n += static_cast<const TRequestPeer*>(child)->fd_ >= 0 ? 1 : 0;
+        return n;
+    }
+
+    // Takes what the peer has sent so far; never waits for more.
+    void Read(TRequestPeer* peer)
+    {
+        char buf[kMaxLine];
+        for (;;) {
+            const ssize_t n = ::recv(peer->fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n <= 0) {
+                peer->Close();
+                peer->deleteLater();
+                return;
+            }
+            peer->line_.append(buf, static_cast<size_t>(n));
+            const size_t end = peer->line_.find('\n');
+            if (end != std::string::npos) {
+                peer->line_.resize(end);
+                Received(peer);
+                return;
+            }
+            if (peer->line_.size() >= kMaxLine) {
+                peer->Close();
+                peer->deleteLater();
+                return;
             }
         }
-        (void)WriteAll(fd, reply);
-        ::close(fd);
+    }
+
+    void Received(TRequestPeer* peer)
+    {
+        peer->notifier_.setEnabled(false);
+        peer->timer_.stop();
+        // Looking for the instance needs no window.
+        if (peer->line_ == "PING") {
+            peer->Finish("OK 0\n");
+            return;
+        }
+        if (ready)
+            Queue(peer);
+        else
+            held.emplace_back(peer);
+    }
+
+    // Handled from the event loop, never inside the reading of a peer.
+    void Queue(TRequestPeer* peer)
+    {
+        QMetaObject::invokeMethod(peer, [this, peer] { Dispatch(peer); }, Qt::QueuedConnection);
+    }
+
+    void Dispatch(TRequestPeer* peer)
+    {
+        if (!ready) {
+            held.emplace_back(peer);
+            return;
+        }
+        std::istringstream in(peer->line_);
+        std::string verb;
+        in >> verb;
+        std::string reply = "ERR\n";
+        // The handler may run a dialog's loop, in which this window may go
+        // and with it the peer.
+        const QPointer<TRequestPeer> guard(peer);
+        if (verb == "SHOW") {
+            if (const auto show = handlers.showNormal)
+                show();
+            reply = "OK 0\n";
+        } else if (verb == "FOREGROUND") {
+            if (const auto foreground = handlers.setForeground)
+                foreground();
+            reply = "OK 0\n";
+        } else if (verb == "MSG") {
+            unsigned long msg = 0;
+            unsigned long long w = 0;
+            long long l = 0;
+            if (in >> msg >> w >> l) {
+                LRESULT r = 0;
+                if (const auto message = handlers.message)
+                    r = message(static_cast<UINT>(msg), static_cast<WPARAM>(w), static_cast<LPARAM>(l));
+                reply = "OK " + std::to_string(r) + "\n";
+            }
+        }
+        if (guard)
+            guard->Finish(reply);
     }
 };
 
-TTopLevelWindow::TTopLevelWindow(std::string_view className, std::string_view title, Handlers handlers)
+TTopLevelWindow::TTopLevelWindow(std::string_view className, std::string_view title)
     : d(std::make_unique<Impl>())
 {
-    d->handlers = std::move(handlers);
-    d->path = InstanceSocketPath(className, title);
     sockaddr_un addr{};
-    if (!FillAddress(d->path, addr))
+    const socklen_t len = FillAddress(InstanceSocketName(className, title), addr);
+    if (len == 0)
         return;
     d->listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (d->listenFd < 0)
         return;
-    // The caller holds the instance lock, so a socket left here belongs to an
-    // instance that has died.
-    ::unlink(d->path.c_str());
-    if (::bind(d->listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(d->listenFd, 8) != 0) {
+    if (::bind(d->listenFd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(d->listenFd, 16) != 0) {
         ::close(d->listenFd);
         d->listenFd = -1;
         return;
     }
-    d->notifier = std::make_unique<QSocketNotifier>(d->listenFd, QSocketNotifier::Read);
-    QObject::connect(d->notifier.get(), &QSocketNotifier::activated, [impl = d.get()] { impl->Serve(); });
+    d->acceptor = std::make_unique<QSocketNotifier>(d->listenFd, QSocketNotifier::Read);
+    QObject::connect(d->acceptor.get(), &QSocketNotifier::activated, [impl = d.get()] { impl->Accept(); });
+}
+
+TTopLevelWindow::TTopLevelWindow(std::string_view className, std::string_view title, Handlers handlers)
+    : TTopLevelWindow(className, title)
+{
+    SetHandlers(std::move(handlers));
 }
 
 TTopLevelWindow::~TTopLevelWindow()
 {
-    d->notifier.reset();
-    if (d->listenFd >= 0) {
+    d->acceptor.reset();
+    d->held.clear();
+    d->peers.reset();
+    if (d->listenFd >= 0)
         ::close(d->listenFd);
-        ::unlink(d->path.c_str());
+}
+
+void TTopLevelWindow::SetHandlers(Handlers handlers)
+{
+    d->handlers = std::move(handlers);
+    d->ready = d->handlers.showNormal || d->handlers.setForeground || d->handlers.message;
+    if (!d->ready)
+        return;
+    std::deque<QPointer<TRequestPeer>> held;
+    held.swap(d->held);
+    for (const QPointer<TRequestPeer>& peer : held) {
+        if (peer)
+            d->Queue(peer);
     }
 }
 
@@ -191,14 +357,24 @@ bool TTopLevelWindow::Listening() const
     return d->listenFd >= 0;
 }
 
-std::unique_ptr<TRemoteWindow> TRemoteWindow::Find(std::string_view className, std::string_view title)
+void TTopLevelWindow::SetRequestTimeoutForTests(int ms)
 {
-    auto w = std::make_unique<TRemoteWindow>(InstanceSocketPath(className, title));
-    std::string reply;
-    // Asking for nothing is a cheap way to learn whether anybody answers.
-    if (!w->Request("PING", reply))
-        return nullptr;
-    return w;
+    g_requestTimeoutMs = ms;
+}
+
+std::unique_ptr<TRemoteWindow> TRemoteWindow::Find(std::string_view className, std::string_view title, int waitMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        auto w = std::make_unique<TRemoteWindow>(InstanceSocketName(className, title));
+        std::string reply;
+        // Asking for nothing is a cheap way to learn whether anybody answers.
+        if (w->Request("PING", reply))
+            return w;
+        if (std::chrono::steady_clock::now() >= end)
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 TRemoteWindow::~TRemoteWindow() = default;
@@ -206,13 +382,17 @@ TRemoteWindow::~TRemoteWindow() = default;
 bool TRemoteWindow::Request(const std::string& line, std::string& reply)
 {
     sockaddr_un addr{};
-    if (!FillAddress(path_, addr))
+    const socklen_t len = FillAddress(name_, addr);
+    if (len == 0)
         return false;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && WriteAll(fd, line + "\n")
-              && ReadLine(fd, reply, kReplyTimeoutMs);
+    // A full queue of new connections (a frozen instance) makes connect wait.
+    const timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 && SameUser(fd)
+                    && WriteAll(fd, line + "\n") && ReadLine(fd, reply, kReplyTimeoutMs);
     ::close(fd);
     return ok;
 }

@@ -34,8 +34,10 @@ private:
 // What a running instance offers to a second start: it is found by its
 // window class and title, and it can be shown, brought to the foreground and
 // sent a message synchronously. The running side listens on a local socket
-// of the machine root named after class and title; requests are handled on
-// the main thread's event loop.
+// named after the machine root, class and title, from the moment it holds
+// the instance lock; requests are read and handled on the main thread's event
+// loop without ever waiting for a peer, and those that arrive before the
+// window exists are held and answered once SetHandlers() is called.
 class TTopLevelWindow {
 public:
     struct Handlers {
@@ -43,13 +45,23 @@ public:
         std::function<void()> setForeground;
         TMessageWindow::Handler message;
     };
+    // Listens at once; requests other than a look-up wait for SetHandlers().
+    TTopLevelWindow(std::string_view className, std::string_view title);
     TTopLevelWindow(std::string_view className, std::string_view title, Handlers handlers);
     ~TTopLevelWindow();
     TTopLevelWindow(const TTopLevelWindow&) = delete;
     TTopLevelWindow& operator=(const TTopLevelWindow&) = delete;
 
+    // The window exists: held requests are answered (from the event loop, in
+    // the order they came), later ones as they come. Empty handlers hold
+    // requests again (the window is going away).
+    void SetHandlers(Handlers handlers);
+
     // False when the socket could not be set up (no second start finds us).
     [[nodiscard]] bool Listening() const;
+
+    // How long a peer may take to send its request before it is dropped.
+    static void SetRequestTimeoutForTests(int ms);
 
     struct Impl;
 
@@ -61,8 +73,11 @@ private:
 // answers on this machine root.
 class TRemoteWindow {
 public:
-    [[nodiscard]] static std::unique_ptr<TRemoteWindow> Find(std::string_view className, std::string_view title);
-    explicit TRemoteWindow(std::string path) : path_(std::move(path)) {}
+    // waitMs: how long to keep looking for an instance that holds the lock
+    // but may not listen yet (it is only just starting).
+    [[nodiscard]] static std::unique_ptr<TRemoteWindow> Find(std::string_view className, std::string_view title,
+                                                             int waitMs = 0);
+    explicit TRemoteWindow(std::string name) : name_(std::move(name)) {}
     ~TRemoteWindow();
     TRemoteWindow(const TRemoteWindow&) = delete;
     TRemoteWindow& operator=(const TRemoteWindow&) = delete;
@@ -74,10 +89,13 @@ public:
 
 private:
     bool Request(const std::string& line, std::string& reply);
-    std::string path_;
+    std::string name_;
 };
 
-// Where the instance of a class and title listens (for tests and tools).
-[[nodiscard]] std::string InstanceSocketPath(std::string_view className, std::string_view title);
+// The name of the local socket where the instance of a class and title
+// listens on this machine root (for tests and tools): an abstract socket, so
+// its length does not grow with the root's path and nothing is left behind
+// by an instance that dies.
+[[nodiscard]] std::string InstanceSocketName(std::string_view className, std::string_view title);
 
 } // namespace sp

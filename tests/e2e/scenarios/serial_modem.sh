@@ -8,7 +8,7 @@
 . "$(dirname "$0")/../lib.sh"
 e2e_begin serial_modem
 
-[ -x "$BIN/fake-at-modem" ] || e2e_skip "the simulated AT modem is not built"
+[ -x "$BIN/fake-at-modem" ] || e2e_fail "the simulated AT modem is not built ($BIN/fake-at-modem)"
 "$BIN/fake-at-modem" >"$WORK/modem.port" 2>"$WORK/modem.commands" &
 MODEM_PID=$!
 OTHER_PIDS+=("$MODEM_PID")

@@ -8,12 +8,19 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +113,146 @@ TEST_F(MachineRootDir, ASecondStartFindsTheRunningWindowByClassAndTitle)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(std::get<0>(messages[0]), 0x404u);
     EXPECT_EQ(result, 42) << "the send returns the handler's result";
+}
+
+// Runs the main thread's loop until `done` or the limit; true if done.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// A local client that connects to the instance's socket, as anybody may.
+int ConnectRaw(const std::string& name)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True once the other side has closed the connection.
+bool ClosedByPeer(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    char c = 0;
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+}
+
+TEST_F(MachineRootDir, TheHandOverWorksWhateverTheRootsLength)
+{
+    // Roots far past what a socket path could hold (108 bytes with the name).
+    for (const size_t length : {100u, 200u}) {
+        fs::path root = dir_ / "r";
+        while (root.string().size() < length)
+            root /= "machine-root";
+        ::setenv("SKYPORTAL_ROOT", root.c_str(), 1);
+        int shown = 0;
+        TTopLevelWindow window("TfrmGprsMain", "Зентора Skyportal", {[&] { ++shown; }, {}, {}});
+        ASSERT_TRUE(window.Listening()) << root.string().size();
+        std::atomic<bool> done{false};
+        bool showed = false;
+        std::thread second([&] {
+            auto w = TRemoteWindow::Find("TfrmGprsMain", "Зентора Skyportal");
+            showed = w && w->ShowNormal();
+            done = true;
+        });
+        PumpUntil([&] { return done.load(); });
+        second.join();
+        EXPECT_TRUE(showed) << root.string().size();
+        EXPECT_EQ(shown, 1);
+    }
+    // The name is the root's, however the root is spelled, and nobody else's.
+    const std::string longRoot = InstanceSocketName("TfrmGprsMain", "Зентора Skyportal");
+    ::setenv("SKYPORTAL_ROOT", (dir_ / "r").c_str(), 1);
+    const std::string plain = InstanceSocketName("TfrmGprsMain", "Зентора Skyportal");
+    ::setenv("SKYPORTAL_ROOT", (dir_ / "r" / "." / "machine-root" / "..").c_str(), 1);
+    EXPECT_EQ(InstanceSocketName("TfrmGprsMain", "Зентора Skyportal"), plain);
+    EXPECT_NE(plain, longRoot);
+    EXPECT_NE(InstanceSocketName("TfrmGprsMain", "Another title"), plain);
+}
+
+TEST_F(MachineRootDir, APeerThatSaysNothingHoldsNobody)
+{
+    TTopLevelWindow::SetRequestTimeoutForTests(1500);
+    int shown = 0;
+    TTopLevelWindow window("TfrmGprsMain", "Зентора Skyportal", {[&] { ++shown; }, {}, {}});
+    ASSERT_TRUE(window.Listening());
+    const std::string name = InstanceSocketName("TfrmGprsMain", "Зентора Skyportal");
+    const int silent = ConnectRaw(name);
+    ASSERT_GE(silent, 0);
+    // A peer that sends a line without end is not read for ever either.
+    const int endless = ConnectRaw(name);
+    ASSERT_GE(endless, 0);
+    const std::string junk(300, 'x');
+    ASSERT_EQ(::send(endless, junk.data(), junk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(junk.size()));
+
+    // A second start is answered while the silent peer is still connected,
+    // and no turn of the loop waits for a peer meanwhile.
+    std::atomic<bool> done{false};
+    bool showed = false;
+    std::thread second([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        auto w = TRemoteWindow::Find("TfrmGprsMain", "Зентора Skyportal");
+        showed = w && w->ShowNormal();
+        done = true;
+    });
+    auto longest = std::chrono::steady_clock::duration::zero();
+    EXPECT_TRUE(PumpUntil([&] {
+        const auto start = std::chrono::steady_clock::now();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        longest = std::max(longest, std::chrono::steady_clock::now() - start);
+        return done.load();
+    }));
+    second.join();
+    EXPECT_LT(longest, std::chrono::seconds(1)) << "the loop waited for a peer";
+    EXPECT_TRUE(showed);
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(ClosedByPeer(silent)) << "the silent peer was waited for, then dropped";
+    EXPECT_TRUE(PumpUntil([&] { return ClosedByPeer(endless); }, std::chrono::seconds(1)));
+    // Its time runs out in the end, and only then.
+    EXPECT_TRUE(PumpUntil([&] { return ClosedByPeer(silent); }, std::chrono::seconds(10)));
+    ::close(silent);
+    ::close(endless);
+    TTopLevelWindow::SetRequestTimeoutForTests(10000);
+}
+
+TEST_F(MachineRootDir, ARequestBeforeTheWindowExistsIsAnsweredOnceItDoes)
+{
+    // Listening from the moment the lock is held; the window comes later.
+    TTopLevelWindow window("TfrmGprsMain", "Зентора Skyportal");
+    ASSERT_TRUE(window.Listening());
+    std::atomic<bool> found{false};
+    std::atomic<bool> done{false};
+    LRESULT result = 0;
+    std::thread second([&] {
+        auto w = TRemoteWindow::Find("TfrmGprsMain", "Зентора Skyportal");
+        found = w != nullptr;
+        if (w)
+            result = w->SendMessage(0x404, 0, 0);
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return found.load(); })) << "not found while the window is being made";
+    PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_FALSE(done) << "answered before there was a window";
+
+    std::vector<UINT> messages;
+    window.SetHandlers({{}, {}, [&](UINT m, WPARAM, LPARAM) {
+                            messages.push_back(m);
+                            return LRESULT{7};
+                        }});
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    second.join();
+    EXPECT_EQ(messages, std::vector<UINT>{0x404});
+    EXPECT_EQ(result, 7);
 }
 
 TEST(VersionInfo, TheBuildsRecordsAreReadFromAnyFile)
