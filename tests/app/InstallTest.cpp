@@ -2,6 +2,7 @@
 // desktop and autorun entries) and the About page's links, on a machine with
 // the real service.
 
+#include "FileText.h"
 #include "MainWindowFixture.h"
 
 #include "app/TLinkLabel.h"
@@ -22,13 +23,6 @@ using namespace sp;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 std::map<std::string, std::string> EntryKeys(const fs::path& path) {
     std::map<std::string, std::string> keys;

@@ -1,6 +1,7 @@
 // The real program as processes on one machine root: the single instance and
 // its hand-over, the copy in "C:\Zentora\" and the installed tree.
 
+#include "FileText.h"
 #include "QtTestApp.h"
 #include "RasTestRoot.h"
 
@@ -124,13 +125,6 @@ bool WaitFor(const std::function<bool()>& done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return done();
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 // The running instance, once its window exists: it is found as soon as it

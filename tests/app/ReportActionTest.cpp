@@ -2,6 +2,7 @@
 // desktop folder, where it is in the message box, its folder opened; a
 // failure in the box; the window alive while the tool runs.
 
+#include "FileText.h"
 #include "MainWindowFixture.h"
 
 #include "app/TReportAction.h"
@@ -18,13 +19,6 @@ using namespace sp;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void WriteScript(const fs::path& path, const std::string& body) {
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
