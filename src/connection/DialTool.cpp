@@ -452,21 +452,52 @@ HRASCONN DialOnce(const std::string& modem, TDialToolSettings& settings, const T
     return h;
 }
 
+enum class TEnd { HungUpHere, HungUp, Lost };
+
+// How a watched connection ended, as the service tells it: gone from its
+// table is a hang-up (the program's, --hangup's); still listed with an error
+// is a loss.
+template <class R>
+TEnd EndOf(HRASCONN h, std::string& why)
+{
+    typename R::RASCONNSTATUS status{};
+    status.dwSize = sizeof status;
+    const DWORD code = R::RasGetConnectStatusA(h, &status);
+    const DWORD error = code != 0 ? code : status.dwError;
+    if (error == ERROR_INVALID_HANDLE) {
+        why = "the connection was hung up";
+        return TEnd::HungUp;
+    }
+    const std::string text = error != 0 ? GetRasErrorDescr(static_cast<int32_t>(error)) : std::string();
+    why = "the connection was lost";
+    if (error != 0)
+        why += ": RAS error " + std::to_string(error) + (text.empty() ? std::string() : ", " + text);
+    return TEnd::Lost;
+}
+
 // Watches `h` as the statistics thread does (every 2 s, two failed checks in
-// a row are a loss) until it ends or a stop comes. True when it was lost,
-// false when it was hung up here on a stop.
-bool WatchUntilEnd(HRASCONN h)
+// a row end it) until it ends or a stop comes, which hangs it up.
+TEnd WatchUntilEnd(HRASCONN h)
 {
     int failed = 0;
     for (;;) {
         if (SleepRounds(4)) {
             (void)CloseConnection(h);
             Say("hung up on request", true);
-            return false;
+            return TEnd::HungUpHere;
         }
         failed = ConnIsOpen(h) ? 0 : failed + 1;
-        if (failed >= 2)
-            return true;
+        if (failed < 2)
+            continue;
+        std::string why;
+        TEnd end = TEnd::Lost;
+        switch (WinVersion) {
+        case 410: end = EndOf<Ras98>(h, why); break;
+        case 490: end = EndOf<RasME>(h, why); break;
+        default: end = EndOf<Ras2k>(h, why); break;
+        }
+        Say(why, true);
+        return end;
     }
 }
 
@@ -501,9 +532,8 @@ int Dial(const TOptions& o)
         return 0;
     int tries = 0;
     for (;;) {
-        if (!WatchUntilEnd(h))
+        if (WatchUntilEnd(h) != TEnd::Lost)
             return 0;
-        Say("the connection was lost", true);
         if (tries >= o.redials)
             return 1;
         h = 0;

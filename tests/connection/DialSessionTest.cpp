@@ -23,6 +23,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -137,7 +138,19 @@ protected:
         session.Start();
         if (whileDialling)
             whileDialling(session);
+        // A dial that never ends fails the test instead of hanging it.
+        std::atomic<bool> ended{false};
+        std::thread watchdog([&ended] {
+            for (int i = 0; i < 2000 && !ended; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!ended) {
+                std::fprintf(stderr, "the dial never ended\n");
+                std::_Exit(1);
+            }
+        });
         session.Wait();
+        ended = true;
+        watchdog.join();
         const HRASCONN result = session.Finish();
         entry_ = session.EntryName();
         error_ = session.State().GetErrorCode();
@@ -270,6 +283,66 @@ protected:
         // refused at once.
         return {{"SKYPORTAL_DIAL_ROUND_MS", "25"}, {"SKYPORTAL_UPDATE_HOST", "127.250.28.1"}};
     }
+    // Started as a service manager starts it, its output into a file.
+    pid_t Spawn(std::vector<std::string> args, const std::string& out)
+    {
+        args.insert(args.begin(), std::string(std::getenv("SKYPORTAL_BIN_DIR")) + "/skyportal-dial");
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            env.emplace_back(*e);
+        for (const auto& [k, v] : Env())
+            env.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        pid_t pid = 0;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    static int ExitCode(pid_t pid)
+    {
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
+    }
+    static std::string FileText(const std::string& path)
+    {
+        FILE* f = std::fopen(path.c_str(), "r");
+        std::string s;
+        if (f != nullptr) {
+            char buf[4096];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+                s.append(buf, n);
+            std::fclose(f);
+        }
+        return s;
+    }
+    // Waits (10 s at most) until `what` stands `count` times in the file.
+    static bool WaitForText(const std::string& path, const std::string& what, int count)
+    {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string s = FileText(path);
+            int n = 0;
+            for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
+                ++n;
+            if (n >= count)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
     static std::vector<std::string> Lines(const std::string& text)
     {
         std::vector<std::string> lines;
@@ -371,72 +444,40 @@ TEST_F(DialTool, RefusesWhileAnotherDialOfTheMachineRuns)
 TEST_F(DialTool, RedialsADroppedLinkWithGrowingPausesAndHangsUpOnStop)
 {
     // Two drops, two redials; the third is never needed.
-    // Started as a service manager starts it, its output into a file.
-    const std::string bin = std::string(std::getenv("SKYPORTAL_BIN_DIR")) + "/skyportal-dial";
     const std::string out = (root_->Path() / "dial.out").string();
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    for (const auto& [k, v] : Env())
-        env.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = {bin, "--modem", kUsb, "--redial", "3"};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = Spawn({"--modem", kUsb, "--redial", "3"}, out);
+    ASSERT_GT(pid, 0);
 
-    const auto text = [&] {
-        FILE* f = std::fopen(out.c_str(), "r");
-        std::string s;
-        if (f != nullptr) {
-            char buf[4096];
-            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
-                s.append(buf, n);
-            std::fclose(f);
-        }
-        return s;
-    };
-    const auto waitFor = [&](const std::string& what, int count) {
-        for (int i = 0; i < 3000; ++i) {
-            const std::string s = text();
-            int n = 0;
-            for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
-                ++n;
-            if (n >= count)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    };
+    const auto text = [&] { return FileText(out); };
+    const auto waitFor = [&](const std::string& what, int count) { return WaitForText(out, what, count); };
     ASSERT_TRUE(waitFor("connected: ", 1)) << text();
     ASSERT_EQ(RasCtl({"drop", "all"}), 0);
     ASSERT_TRUE(waitFor("connected: ", 2)) << text();
     ASSERT_EQ(RasCtl({"drop", "all"}), 0);
     ASSERT_TRUE(waitFor("connected: ", 3)) << text();
     ::kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "hung up on request";
+    EXPECT_EQ(ExitCode(pid), 0) << "hung up on request";
     const std::string s = text();
     EXPECT_NE(s.find("hung up on request"), std::string::npos) << s;
-    EXPECT_NE(s.find("the connection was lost"), std::string::npos);
+    EXPECT_NE(s.find(" the connection was lost: RAS error 629"), std::string::npos) << s;
     EXPECT_NE(s.find(" redial 1 of 3 in 1 s\n"), std::string::npos) << s;
     EXPECT_NE(s.find(" redial 2 of 3 in 2 s\n"), std::string::npos) << s;
     EXPECT_EQ(s.find("redial 3"), std::string::npos);
     std::string entry;
     EXPECT_EQ(CheckAlreadyConnected(kUsb, entry, {"internet"}), 0u) << "hung up on the stop";
+}
+
+TEST_F(DialTool, AWatchedLinkHungUpElsewhereEndsTheWaitWithoutARedial)
+{
+    const std::string out = (root_->Path() / "dial.out").string();
+    const pid_t pid = Spawn({"--modem", kUsb, "--redial", "1"}, out);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForText(out, "connected: ", 1)) << FileText(out);
+    EXPECT_EQ(Run({"--hangup"}).exitCode, 0);
+    EXPECT_EQ(ExitCode(pid), 0);
+    const std::string s = FileText(out);
+    EXPECT_NE(s.find(" the connection was hung up\n"), std::string::npos) << s;
+    EXPECT_EQ(s.find("redial"), std::string::npos) << s;
 }
 
 } // namespace
