@@ -32,14 +32,15 @@ TDialSession::TDialSession(std::string_view modem, const std::string& entryName,
 
 TDialSession::~TDialSession()
 {
-    if (FStarted)
-        FThread->WaitFor();
+    if (!FStarted)
+        return;
+    FThread->WaitFor();
     ClearDial();
 }
 
 bool TDialSession::OnlyDialOfTheMachine() const
 {
-    return FMachineDial->Valid() && !FMachineDial->AlreadyExists();
+    return FMachineDial && FMachineDial->Valid() && !FMachineDial->AlreadyExists();
 }
 
 void TDialSession::Start()
@@ -76,6 +77,8 @@ bool TDialSession::Ended() const
 HRASCONN TDialSession::Finish()
 {
     DrainNotifier();
+    // The dial is over, whatever its front end still shows.
+    FMachineDial.reset();
     return static_cast<HRASCONN>(FThread->ReturnValue());
 }
 

@@ -32,7 +32,8 @@ public:
 
     // False when another process of the machine root dials at this moment
     // (the program or another console); the session dials all the same when
-    // started, so a front end that must not fight asks first.
+    // started, so a front end that must not fight asks first. The machine's
+    // dial is held from construction to Finish.
     [[nodiscard]] bool OnlyDialOfTheMachine() const;
 
     void Start();
