@@ -9,11 +9,14 @@
 #include "connection/IDialObserver.h"
 #include "connection/PhonebookEntries.h"
 #include "connection/TDialSession.h"
+#include "crypto/uEncrypt.h"
+#include "platform/base/Cp1251.h"
 #include "platform/base/IniFile.h"
 #include "platform/base/MachineRoot.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "platform/rasman/Phonebook.h"
 #include "platform/rasman/RasCtl.h"
+#include "platform/registry/Registry.h"
 #include "ras/RasGlobals.h"
 #include "ras/TRasThread.h"
 #include "report/ChildProcess.h"
@@ -478,6 +481,32 @@ TEST_F(DialTool, AWatchedLinkHungUpElsewhereEndsTheWaitWithoutARedial)
     const std::string s = FileText(out);
     EXPECT_NE(s.find(" the connection was hung up\n"), std::string::npos) << s;
     EXPECT_EQ(s.find("redial"), std::string::npos) << s;
+}
+
+TEST_F(DialTool, DialsWithTheProgramsSettingsAndKeepsWhatTheDialChanged)
+{
+    // As the program stores them: enciphered code page 1251.
+    const auto store = [](const std::string& name, const std::string& text) {
+        TRegistry reg;
+        reg.SetRootKey(RegHive::LocalMachine);
+        ASSERT_TRUE(reg.OpenKey("\\Software\\Zentora\\Skyportal", true));
+        reg.WriteString(name, EncryptString(Utf8ToCp1251(text)));
+    };
+    store("Modem", kBluetooth);
+    store("Connection", "");
+    store("APNs", "wrong\r\ninternet\r\n");
+    store("APNVersion", "4");
+    const ChildResult r = Run({"--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("connected: Zentora on Bluetooth Phone Modem", 0), 0u) << r.out;
+
+    TRegistry reg;
+    reg.SetRootKey(RegHive::LocalMachine);
+    ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\Zentora\\Skyportal"));
+    EXPECT_EQ(Cp1251ToUtf8(DecryptString(reg.ReadString("APNs"))), "internet\r\nwrong\r\n") << "the APN that worked first";
+    EXPECT_EQ(Cp1251ToUtf8(DecryptString(reg.ReadString("Connection"))), "Zentora");
+    EXPECT_EQ(Cp1251ToUtf8(DecryptString(reg.ReadString("APNVersion"))), "4") << "the update failed";
+    EXPECT_EQ(Cp1251ToUtf8(DecryptString(reg.ReadString("Modem"))), kBluetooth);
 }
 
 } // namespace
