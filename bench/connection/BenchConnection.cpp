@@ -6,7 +6,7 @@
 // 2. A connection watched by the statistics thread at its real pace: CPU time
 //    of this process and of the service over the period.
 // Runs on a temporary machine root with the program's real round lengths.
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "connection/MainWindowMessages.h"
 #include "connection/TStatThread.h"
 #include "platform/base/CommandLine.h"

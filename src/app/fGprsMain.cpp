@@ -673,7 +673,7 @@ void TfrmGprsMain::SetPage(uint8_t page) {
     FPage = page;
     // Not while a dial runs: its connection is not for taking over.
     if (page == 2 && FConn == 0 && FConnectionOps == 0) {
-        const HRASCONN h = CheckAlreadyConnected(FModem, FConnection, FAPNs);
+        const HRASCONN h = CheckAlreadyConnected(FModem, FConnection, FAPNs, &MessageBoxQuestion());
         if (h != 0) {
             FConn = h;
             (void)GetStatistics(FBaseRecv, FBaseXmit, h);

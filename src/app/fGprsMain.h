@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "platform/rasapi/ras.h"
 #include "platform/registry/Registry.h"
 #include "platform/system/WindowMessages.h"

@@ -5,7 +5,7 @@
 #include "app/fGprsMain.h"
 
 #include "app/TReportAction.h"
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "controls/TGraphPanel.h"
 #include "dialogs/TfrmProgress.h"
 #include "resources/Skin.h"

@@ -3,56 +3,33 @@
 #include "platform/rasapi/ras.h"
 
 #include <chrono>
-#include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
-
-class QString;
-class QWidget;
 
 namespace sp {
 
-class TfrmProgress;
-
-// What the connection manager needs of the main window besides its handle
-// (MainWindowHandle(), which receives WM_CONNECTED): the APN update state it
-// keeps. Called on the main thread only.
-class IConnectionHost {
+// What the APN update after a successful dial needs of the program's
+// run-time state: whether an update succeeded in this run, and the version
+// string it is asked with. Called on the thread that runs the dial's front
+// end.
+class IApnUpdateHost {
 public:
-    virtual ~IConnectionHost() = default;
+    virtual ~IApnUpdateHost() = default;
     [[nodiscard]] virtual bool APNUpdated() const = 0; // an APN update succeeded in this run
     virtual void SetAPNUpdated(bool value) = 0;
     [[nodiscard]] virtual std::string GetAPNVersionString() const = 0;
     virtual void SetAPNVersion(const std::string& version) = 0;
-    // The window the progress window is centred on; may be null.
-    [[nodiscard]] virtual QWidget* ProgressOwner() const = 0;
 };
 
-// The main window registers itself at creation and nullptr when it goes.
-// Without a host no APN update runs.
-void SetConnectionHost(IConnectionHost* host);
-[[nodiscard]] IConnectionHost* ConnectionHost();
-
-// Dials `modem` on the main thread's behalf: shows the progress window, runs
-// the dial sequence on its own thread while the caller keeps handling
-// messages, and after a failure shows the outcome modally. `entryName` is
-// rewritten when another entry was used; `apns` is the caller's list, which a
-// successful dial reorders. Returns the connection's handle, 0 for none.
-[[nodiscard]] HRASCONN OpenConnection(std::string_view modem, std::string& entryName,
-                                      std::vector<std::string>& apns);
+// True when a successful dial is to ask the update server: there is a host
+// and no update has succeeded in this run.
+[[nodiscard]] bool ApnUpdateDue(const IApnUpdateHost* host);
+// Asks the update server about `apns` with the host's version string; a
+// success is kept in the host, a failure logged. Only when ApnUpdateDue.
+void RunApnUpdate(IApnUpdateHost* host, std::vector<std::string>& apns);
 
 // Hangs up; true when the line is down or there was nothing to do.
 bool CloseConnection(HRASCONN hConn);
-
-// The progress window while a dial is shown, else nullptr (the main window
-// keeps it above itself).
-[[nodiscard]] TfrmProgress* ProgressForm();
-
-// Tests: runs instead of the modal display of a failed dial, with the window
-// in its result mode (status set, details button shown or not). Empty: modal.
-using TProgressFailureHook = std::function<void(TfrmProgress& form)>;
-void SetProgressFailureHook(TProgressFailureHook hook);
 
 // One round of the dial and statistics waits, 500 ms. The statistics thread
 // sleeps 4 rounds between polls and a refused dial call is repeated after 10

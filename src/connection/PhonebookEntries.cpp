@@ -241,7 +241,7 @@ TRasEntryPtr CheckConnNameT(std::string_view modem, std::string& entryName) {
 
 template <class F>
 HRASCONN CheckAlreadyConnectedT(std::string_view modem, std::string& entryName,
-                                const std::vector<std::string>& apns) {
+                                const std::vector<std::string>& apns, IConnectionQuestion* question) {
     try {
         using R = typename F::Ras;
         using Conn = typename R::RASCONN;
@@ -270,7 +270,7 @@ HRASCONN CheckAlreadyConnectedT(std::string_view modem, std::string& entryName,
                 if (EqualsNoCase(Utf8ToCp1251(a), Utf8ToCp1251(apn)))
                     return c.hrasconn;
 
-        if (AskYesNoError("Ошибка: Выбраный модем соединен через другой APN. Отсоединить?")) {
+        if (AskYesNoError("Ошибка: Выбраный модем соединен через другой APN. Отсоединить?", question)) {
             code = R::HangUpAndWait(c.hrasconn);
             LogRasError("HangUp", static_cast<int32_t>(code));
             return 0;
@@ -319,8 +319,8 @@ bool RepairProp(TRasEntryRecord& record, std::string_view entryName, std::string
 }
 
 HRASCONN CheckAlreadyConnected(std::string_view modem, std::string& entryName,
-                               const std::vector<std::string>& apns) {
-    return Dispatch([&](auto f) { return CheckAlreadyConnectedT<decltype(f)>(modem, entryName, apns); });
+                               const std::vector<std::string>& apns, IConnectionQuestion* question) {
+    return Dispatch([&](auto f) { return CheckAlreadyConnectedT<decltype(f)>(modem, entryName, apns, question); });
 }
 
 } // namespace sp

@@ -9,6 +9,8 @@
 
 namespace sp {
 
+class IConnectionQuestion;
+
 // The two GPRS dial numbers, in the order they are tried.
 inline constexpr std::array<std::string_view, 2> PhoneNumbers = {"*99***1#", "*99#"};
 // User name and password of the operator's service (one value for both).
@@ -44,9 +46,11 @@ bool RepairProp(TRasEntryRecord& record, std::string_view entryName, std::string
 // The handle of an active connection on `modem` that may be used as it is:
 // one whose modem is programmed with an APN of `apns`, or a foreign one the
 // user chose to keep (then `entryName` becomes its entry). 0 when there is
-// none, or the user had it hung up.
+// none, or the user had it hung up. `question` is asked about a foreign
+// link; without one the link is kept.
 [[nodiscard]] HRASCONN CheckAlreadyConnected(std::string_view modem, std::string& entryName,
-                                             const std::vector<std::string>& apns);
+                                             const std::vector<std::string>& apns,
+                                             IConnectionQuestion* question = nullptr);
 
 // The APN a modem init string made from AT+CGDCONT=1,"IP","<apn>" carries:
 // characters 20 to the second-to-last (one-based); empty when shorter.

@@ -1,9 +1,9 @@
 #include "connection/TDialThread.h"
 
 #include "connection/ConnectionManager.h"
+#include "connection/IDialObserver.h"
 #include "connection/MainWindowMessages.h"
 #include "connection/PhonebookEntries.h"
-#include "dialogs/TfrmProgress.h"
 #include "log/EventLog.h"
 #include "platform/base/Cp1251.h"
 #include "platform/system/WindowMessages.h"
@@ -28,13 +28,13 @@ namespace {
 
 std::mutex gDialMutex;
 std::condition_variable gDialIdle;
-TDialRef gDial;      // under gDialMutex
-int gInFlight = 0;   // notifiers inside DialCallback, under gDialMutex
+std::shared_ptr<TDialThread> gDial; // under gDialMutex
+int gInFlight = 0;                  // notifiers inside DialCallback, under gDialMutex
 
-TDialRef AcquireDial()
+std::shared_ptr<TDialThread> AcquireDial()
 {
     std::lock_guard lk(gDialMutex);
-    if (gDial.thread)
+    if (gDial)
         ++gInFlight;
     return gDial;
 }
@@ -102,11 +102,10 @@ bool IsRetryableDialError(int32_t code)
            != std::end(RetryableDialErrors);
 }
 
-void RegisterDial(std::shared_ptr<TDialThread> thread, TfrmProgress* form)
+void RegisterDial(std::shared_ptr<TDialThread> thread)
 {
     std::lock_guard lk(gDialMutex);
-    gDial.thread = std::move(thread);
-    gDial.form = form;
+    gDial = std::move(thread);
 }
 
 void DrainNotifier()
@@ -124,15 +123,9 @@ void ClearDial()
 {
     {
         std::lock_guard lk(gDialMutex);
-        gDial = TDialRef{};
+        gDial.reset();
     }
     DrainNotifier();
-}
-
-TfrmProgress* RegisteredProgressForm()
-{
-    std::lock_guard lk(gDialMutex);
-    return gDial.form;
 }
 
 void WaitNotifierIdle()
@@ -155,41 +148,67 @@ void TDialThread::SetProgressText(std::string text)
 
 void TDialThread::NotifyProgress()
 {
-    if (Progress != nullptr)
-        SendMessage(Progress->Handle(), WM_PROGRESS_STEP, 1, 0);
+    std::lock_guard lk(reportMutex_);
+    const int budget = State.StepBudget();
+    if (Observer != nullptr)
+        Observer->DialProgress(ProgressText(), budget);
+}
+
+void TDialThread::Report(std::string text)
+{
+    std::lock_guard lk(reportMutex_);
+    SetProgressText(std::move(text));
+    const int budget = State.StepBudget();
+    if (Observer != nullptr)
+        Observer->DialProgress(ProgressText(), budget);
+}
+
+void TDialThread::NotifyAdopted()
+{
+    std::lock_guard lk(reportMutex_);
+    const int budget = State.AdoptedBudget();
+    if (Observer != nullptr)
+        Observer->DialAdopted(ProgressText(), budget);
+}
+
+void TDialThread::NotifyAttempt()
+{
+    std::lock_guard lk(reportMutex_);
+    const int budget = State.AttemptBudget();
+    if (Observer != nullptr)
+        Observer->DialAttempt(ProgressText(), budget);
 }
 
 void TDialThread::DialCallback(UINT, RASCONNSTATE state, DWORD error)
 {
-    const TDialRef ref = AcquireDial();
-    if (!ref.thread)
+    const std::shared_ptr<TDialThread> dial = AcquireDial();
+    if (!dial)
         return;
     struct Leave {
         ~Leave() { ReleaseDial(); }
     } leave;
-    TDialThread& t = *ref.thread;
+    TDialThread& t = *dial;
     try {
         if (error != 0) {
-            t.SetProgressText("Ошибка связи, код: " + std::to_string(error));
-            if (ref.form != nullptr) {
-                ref.form->SetErrorCode(static_cast<int32_t>(error));
-                ref.form->SetDetails(GetRasErrorDescr(static_cast<int32_t>(error)));
-            }
+            t.State.SetErrorCode(static_cast<int32_t>(error));
+            t.State.SetDetails(GetRasErrorDescr(static_cast<int32_t>(error)));
             // Shown before the dial thread is woken, so its next text does
             // not replace this one unseen.
-            t.NotifyProgress();
+            t.Report("Ошибка связи, код: " + std::to_string(error));
             t.Wake();
             return;
         }
-        if (const auto text = ConnStateText(state))
-            t.SetProgressText(std::string(*text));
-        else if (state == RASCS_SubEntryConnected || state == RASCS_Connected) {
-            t.DialState.store(1, std::memory_order_relaxed);
-            t.DialDone.store(true, std::memory_order_release);
-        } else if (state == RASCS_SubEntryDisconnected || state == RASCS_Disconnected) {
-            t.DialDone.store(true, std::memory_order_release);
+        if (const auto text = ConnStateText(state)) {
+            t.Report(std::string(*text));
+        } else {
+            if (state == RASCS_SubEntryConnected || state == RASCS_Connected) {
+                t.DialState.store(1, std::memory_order_relaxed);
+                t.DialDone.store(true, std::memory_order_release);
+            } else if (state == RASCS_SubEntryDisconnected || state == RASCS_Disconnected) {
+                t.DialDone.store(true, std::memory_order_release);
+            }
+            t.NotifyProgress();
         }
-        t.NotifyProgress();
         t.Wake();
     } catch (const std::exception& e) {
         // The library's thread must not unwind.
@@ -201,9 +220,7 @@ bool TDialThread::WaitMustEnd() const
 {
     if (DialDone.load(std::memory_order_acquire) || Terminated())
         return true;
-    return Progress != nullptr
-           && (Progress->BarPosition() >= Progress->BarMax() - Progress->BarStep() || Progress->GetCancelled()
-               || Progress->GetErrorCode() != 0);
+    return State.BudgetSpent() || State.GetCancelled() || State.GetErrorCode() != 0;
 }
 
 bool TDialThread::SleepRound()
@@ -251,13 +268,12 @@ void TDialThread::Body()
     uint32_t xmit = 0;
     const HWND main = MainWindowHandle();
 
-    const HRASCONN active = CheckAlreadyConnected(ModemName, EntryName, *APNList);
+    const HRASCONN active = CheckAlreadyConnected(ModemName, EntryName, *APNList, Question);
     hConn.store(active);
     if (active != 0) {
         (void)GetStatistics(recv, xmit, active);
         SendMessage(main, WM_BASE_COUNTERS, recv, static_cast<LPARAM>(xmit));
-        if (Progress != nullptr)
-            SendMessage(Progress->Handle(), WM_PROGRESS_ADOPTED, 0, 0);
+        NotifyAdopted();
         SetReturnValue(static_cast<int32_t>(active));
         return;
     }
@@ -265,8 +281,7 @@ void TDialThread::Body()
         (void)GetStatistics(recv, xmit, 0);
     SendMessage(main, WM_BASE_COUNTERS, recv, static_cast<LPARAM>(xmit));
 
-    SetProgressText("Выбор и настройка соединения...");
-    NotifyProgress();
+    Report("Выбор и настройка соединения...");
 
     switch (WinVersion) {
     case 410: Dial<Ras98, RASDIALPARAMS_1052>(); break;
@@ -305,8 +320,7 @@ void TDialThread::Dial()
             WriteLog("DIAL-params", 0, "APN skipped, not an access point name: " + apns[i]);
             continue;
         }
-        SetProgressText("Настройка модема...");
-        NotifyProgress();
+        Report("Настройка модема...");
         SetModemInitString(ModemName, InitStringFor(apn));
         bool restored = false;
 
@@ -332,8 +346,7 @@ void TDialThread::Dial()
             WriteLog("DIAL-params", 0, line);
             params.dwSize = sizeof params;
 
-            SetProgressText("Настройка соединения...");
-            NotifyProgress();
+            Report("Настройка соединения...");
             hConn.store(0);
 
             DWORD result = 0;
@@ -345,10 +358,8 @@ void TDialThread::Dial()
                 DialDone.store(false);
                 DialState.store(7);
                 wake_.ResetEvent();
-                if (Progress != nullptr) {
-                    Progress->SetErrorCode(0);
-                    Progress->SetDetails({});
-                }
+                State.SetErrorCode(0);
+                State.SetDetails({});
                 HRASCONN h = 0;
                 result = R::RasDialA(nullptr, nullptr, reinterpret_cast<typename R::RASDIALPARAMS*>(&params), 0,
                                      reinterpret_cast<LPVOID>(&TDialThread::DialCallback), &h);
@@ -356,8 +367,7 @@ void TDialThread::Dial()
                 if (result == 0)
                     break;
                 LogRasError("Dial", static_cast<int32_t>(result));
-                SetProgressText("Ошибка связи, код: " + std::to_string(result));
-                NotifyProgress();
+                Report("Ошибка связи, код: " + std::to_string(result));
                 if (hConn.load() != 0) {
                     (void)Ras2k::HangUpAndWait(hConn.load());
                     hConn.store(0);
@@ -370,9 +380,9 @@ void TDialThread::Dial()
                             end - std::chrono::steady_clock::now()));
                 }
             }
-            if (result != 0 && Progress != nullptr) {
-                Progress->SetErrorCode(static_cast<int32_t>(result));
-                Progress->SetDetails(GetRasErrorDescr(static_cast<int32_t>(result)));
+            if (result != 0) {
+                State.SetErrorCode(static_cast<int32_t>(result));
+                State.SetDetails(GetRasErrorDescr(static_cast<int32_t>(result)));
             }
 
             while (!DialDone.load(std::memory_order_acquire)) {
@@ -383,10 +393,8 @@ void TDialThread::Dial()
             }
             // A report still being shown is seen before the sequence moves on.
             WaitNotifierIdle();
-            // Judged where the wait ended: the hang-up below steps the bar again.
-            const bool silent = Progress != nullptr
-                                && Progress->BarPosition() >= Progress->BarMax() - Progress->BarStep()
-                                && DialState.load() == 7 && Progress->GetErrorCode() == 0;
+            // Judged where the wait ended: the hang-up below steps the budget again.
+            const bool silent = State.BudgetSpent() && DialState.load() == 7 && State.GetErrorCode() == 0;
 
             if (DialState.load() == 1) {
                 if (i > 0) {
@@ -404,29 +412,25 @@ void TDialThread::Dial()
 
             SetModemInitString(ModemName, savedInit);
             restored = true;
-            const int32_t error = Progress != nullptr ? Progress->GetErrorCode() : 0;
+            const int32_t error = State.GetErrorCode();
             LogRasError("Dialing error code", error);
             if (hConn.load() != 0) {
-                SetProgressText("Ошибка.Закрытие соединения...");
-                NotifyProgress();
+                Report("Ошибка.Закрытие соединения...");
                 const DWORD code = Ras2k::HangUpAndWait(hConn.load());
                 LogRasError("HangUp", static_cast<int32_t>(code));
                 hConn.store(0);
             }
             if (silent) {
-                SetProgressText("Модем не отвечает");
-                NotifyProgress();
+                Report("Модем не отвечает");
                 return;
             }
-            if (error != 0 && Progress != nullptr)
-                Progress->SetDetails(GetRasErrorDescr(error));
+            if (error != 0)
+                State.SetDetails(GetRasErrorDescr(error));
             DialState.store(IsRetryableDialError(error) ? 7 : 2);
-            const bool cancelled = Progress != nullptr && Progress->GetCancelled();
-            if (cancelled || DialState.load() == 2)
+            if (State.GetCancelled() || DialState.load() == 2)
                 return;
             NotifyProgress();
-            if (Progress != nullptr)
-                SendMessage(Progress->Handle(), WM_PROGRESS_ATTEMPT, 0, 0);
+            NotifyAttempt();
         }
     }
 }

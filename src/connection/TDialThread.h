@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs/IDialProgress.h"
+#include "connection/TDialState.h"
 #include "platform/rasapi/ras.h"
 #include "platform/system/TEvent.h"
 #include "platform/system/TThread.h"
@@ -14,7 +14,8 @@
 
 namespace sp {
 
-class TfrmProgress;
+class IConnectionQuestion;
+class IDialObserver;
 
 // The RAS error codes after which the next number, then the next APN, is
 // tried; in this order.
@@ -23,10 +24,12 @@ inline constexpr DWORD RetryableDialErrors[] = {629, 660, 668, 676, 678, 691, 71
 
 // One dial sequence on its own thread: adopts a connection already up on the
 // modem, or makes the entry fit, then tries every APN of the list with up to
-// three numbers, reporting through the progress window. Created suspended by
-// OpenConnection, which sets the fields, starts it, waits for TerminatedFlag()
-// and then destroys it (not FreeOnTerminate).
-class TDialThread : public TThread, public IDialProgress {
+// three numbers, reporting each state, attempt and adoption to its observer.
+// It keeps the dial's own state (error, details, cancel request, budget) and
+// needs nothing of a window. Created suspended by TDialSession, which sets
+// the fields, starts it, waits for TerminatedFlag() and then destroys it (not
+// FreeOnTerminate).
+class TDialThread : public TThread {
 public:
     TDialThread() = default;
 
@@ -34,21 +37,26 @@ public:
     std::string ModemName;
     std::string EntryName;
     std::vector<std::string>* APNList = nullptr; // the caller's list, reordered on success
-    TfrmProgress* Progress = nullptr;            // outlives the thread
+    IDialObserver* Observer = nullptr;           // outlives the thread; nullptr: nobody watches
+    IConnectionQuestion* Question = nullptr;     // outlives the thread; nullptr: a foreign link is kept
+
+    TDialState State;
 
     std::atomic<bool> DialDone{false};
     std::atomic<int32_t> DialState{7}; // 7 dialling / try the next, 1 connected, 2 failed
     std::atomic<HRASCONN> hConn{0};
 
-    [[nodiscard]] std::string ProgressText() const override;
+    [[nodiscard]] std::string ProgressText() const;
     void SetProgressText(std::string text);
 
     // Set by the body itself as its very last action, whatever way it ends.
     [[nodiscard]] bool TerminatedFlag() const { return terminatedFlag_.load(std::memory_order_acquire); }
     [[nodiscard]] TEvent& TerminatedEvent() { return terminatedEvent_; }
 
-    // Steps the progress window's bar and shows the progress text.
+    // Steps the budget and shows the progress text.
     void NotifyProgress();
+    // SetProgressText and NotifyProgress as one report.
+    void Report(std::string text);
     // The dial notifier (type 0); reaches the running dial through the
     // manager's registry of the current dial.
     static void DialCallback(UINT unMsg, RASCONNSTATE state, DWORD error);
@@ -66,7 +74,11 @@ private:
     // whole round passed.
     bool SleepRound();
     [[nodiscard]] bool WaitMustEnd() const;
+    void NotifyAdopted();
+    void NotifyAttempt();
 
+    // Reports reach the observer one at a time, in the order the budget moved.
+    std::mutex reportMutex_;
     mutable std::mutex textMutex_;
     std::string progressText_;
     TEvent wake_;
@@ -74,19 +86,14 @@ private:
     std::atomic<bool> terminatedFlag_{false};
 };
 
-// The running dial and its progress window, for the notifier, which reports
-// from the library's thread at any time, also late. The manager registers a
-// dial before it starts and clears it before the window goes; Clear waits
-// (handling messages) until no notifier is still inside.
-struct TDialRef {
-    std::shared_ptr<TDialThread> thread;
-    TfrmProgress* form = nullptr;
-};
-void RegisterDial(std::shared_ptr<TDialThread> thread, TfrmProgress* form);
+// The running dial, for the notifier, which reports from the library's
+// thread at any time, also late. The session registers a dial before it
+// starts and clears it before its observer goes; Clear waits (handling
+// messages) until no notifier is still inside.
+void RegisterDial(std::shared_ptr<TDialThread> thread);
 void ClearDial();
-// Handles messages until no notifier is inside (main thread).
+// Handles messages until no notifier is inside.
 void DrainNotifier();
-[[nodiscard]] TfrmProgress* RegisteredProgressForm();
 // Waits until no notifier is running (not on the main thread).
 void WaitNotifierIdle();
 

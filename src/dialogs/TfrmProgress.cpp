@@ -221,6 +221,7 @@ void TfrmProgress::btnCloseClick()
         // Dialling: the dial thread sees the flag at its next check and ends.
         FlblProgress->setText(QStringLiteral("Пользователь отменил соединение..."));
         SetCancelled(true);
+        emit cancelRequested();
         return;
     }
     hide();

@@ -41,7 +41,7 @@ public:
     // owned, nullptr for none.
     void SetDialProgress(const IDialProgress* progress);
 
-    // Shared with the dial thread; each takes GlobalLock for its one field.
+    // Callable from any thread; each takes GlobalLock for its one field.
     [[nodiscard]] int32_t GetErrorCode() const;
     void SetErrorCode(int32_t code);
     [[nodiscard]] std::string GetDetails() const;
@@ -83,6 +83,8 @@ public:
 signals:
     // The status line took a new text from the dial (after each message).
     void statusChanged(const QString& text);
+    // The user asked to cancel the dial (dialling mode, button or title bar).
+    void cancelRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

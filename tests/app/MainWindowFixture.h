@@ -7,7 +7,7 @@
 #include "RasTestRoot.h"
 
 #include "app/fGprsMain.h"
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "connection/TStatThread.h"
 #include "dialogs/TfrmMsg.h"
 #include "platform/base/IniFile.h"

@@ -5,7 +5,7 @@
 #include "NginxServer.h"
 #include "ScriptedServer.h"
 
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "connection/ConnectionState.h"
 #include "connection/MainWindowMessages.h"
 #include "connection/TDialThread.h"

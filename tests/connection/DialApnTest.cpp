@@ -4,7 +4,7 @@
 #include "FakeModem.h"
 #include "RasTestRoot.h"
 
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "platform/base/IniFile.h"
 #include "platform/base/MachineRoot.h"
 #include "platform/rasman/DefaultMachine.h"

@@ -5,7 +5,7 @@
 // or the heap after the run is more than 1 MiB above the heap after the
 // first tenth. Under AddressSanitizer the leak check at exit covers the rest.
 // Usage: reliability_dial_cycles [cycles]
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "connection/ConnectionState.h"
 #include "dialogs/TfrmProgress.h"
 #include "platform/base/CommandLine.h"

@@ -4,7 +4,7 @@
 // the dialling picture shows the progress window above the main window.
 
 #include "app/fGprsMain.h"
-#include "connection/ConnectionManager.h"
+#include "connection/ui/ConnectionWindow.h"
 #include "controls/TGPRSButton.h"
 #include "controls/TGraphPanel.h"
 #include "dialogs/TfrmProgress.h"
