@@ -3,9 +3,12 @@
 #include "crypto/uEncrypt.h"
 #include "platform/base/CommandLine.h"
 #include "platform/base/Cp1251.h"
+#include "platform/base/MachineRoot.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
@@ -30,9 +33,31 @@ std::optional<std::filesystem::path>& FolderOverride() {
     return folder;
 }
 
+// Set once the design's folder refused a line: every later line of the run
+// goes to the machine root, so the run's lines stay in one file.
+bool& UseMachineRoot() {
+    static bool use = false;
+    return use;
+}
+
+std::filesystem::path DesignFolderLocked() {
+    return FolderOverride() ? *FolderOverride() : std::filesystem::path(ProgramFile()).parent_path();
+}
+
+// An installed program lives in a folder its user cannot write (/usr/bin);
+// a folder that is gone, or is no folder, loses the lines as before.
+bool CannotBeWritten(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
 std::filesystem::path LogFilePathLocked() {
-    const std::filesystem::path folder =
-        FolderOverride() ? *FolderOverride() : std::filesystem::path(ProgramFile()).parent_path();
+    if (UseMachineRoot())
+        return MachineRoot() / kLogFileName;
+    const std::filesystem::path folder = DesignFolderLocked();
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK) != 0 &&
+        CannotBeWritten(errno))
+        return MachineRootPath() / kLogFileName;
     return folder / kLogFileName;
 }
 
@@ -46,10 +71,11 @@ std::string TimeOfDay() {
     return std::string(buf, n);
 }
 
-void AppendToFile(const std::filesystem::path& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+// 0 when the line was written, else the error of the open.
+int AppendToFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, int flags = 0) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, mode);
     if (fd < 0)
-        return;
+        return errno;
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -60,6 +86,25 @@ void AppendToFile(const std::filesystem::path& path, const std::string& bytes) {
         done += static_cast<size_t>(n);
     }
     ::close(fd);
+    return 0;
+}
+
+void AppendLocked(const std::string& bytes) {
+    if (!UseMachineRoot()) {
+        const std::filesystem::path design = DesignFolderLocked() / kLogFileName;
+        const int error = AppendToFile(design, bytes, 0644);
+        if (!CannotBeWritten(error))
+            return;
+        UseMachineRoot() = true;
+        // Said once, on the program's own diagnostics, so a person who looks
+        // beside the program learns where the log is.
+        const std::filesystem::path moved = MachineRoot() / kLogFileName;
+        std::fprintf(stderr, "%s: %s cannot be written (%s); the event log goes to %s\n",
+                     std::filesystem::path(ProgramFile()).filename().c_str(), design.c_str(),
+                     std::strerror(error), moved.c_str());
+    }
+    // The machine root is its user's alone; so is the log kept there.
+    AppendToFile(MachineRoot() / kLogFileName, bytes, 0600, O_NOFOLLOW);
 }
 
 // Length of the UTF-8 sequence that starts the text, or 1 for a byte that
@@ -118,7 +163,7 @@ void WriteLog(std::string_view source, int32_t code, std::string_view text) {
         bytes += "\r\n";
 
         const std::lock_guard guard(LogLock());
-        AppendToFile(LogFilePathLocked(), bytes);
+        AppendLocked(bytes);
     } catch (...) {
         // The log must never disturb its caller; the line is lost.
     }
@@ -126,6 +171,7 @@ void WriteLog(std::string_view source, int32_t code, std::string_view text) {
 
 void SetLogFolder(const std::filesystem::path& folder) {
     const std::lock_guard guard(LogLock());
+    UseMachineRoot() = false;
     if (folder.empty())
         FolderOverride().reset();
     else

@@ -10,6 +10,8 @@ namespace sp {
 
 // Appends one line "<time> : src: <source>      code: <code>         msg: <text>"
 // to GPRSlog.log beside the program, only when argument 1 is exactly "/l";
+// where that folder cannot be written (an installed program), to
+// GPRSlog.log in the machine root instead, said once on standard error;
 // enciphered unless argument 2 is exactly "/n". Texts are UTF-8; the file
 // holds code page 1251. Any thread; failures are silent. The text is
 // written as LogLineText makes it.
@@ -29,6 +31,8 @@ inline constexpr size_t kMaxLogTextLength = 1000;
 // Folder of the log file; defaults to the folder of the running executable.
 // Tests point it at a temporary folder; an empty path restores the default.
 void SetLogFolder(const std::filesystem::path& folder);
+// Where the next line goes: beside the program, or in the machine root when
+// the program's folder cannot be written.
 [[nodiscard]] std::filesystem::path LogFilePath();
 
 } // namespace sp

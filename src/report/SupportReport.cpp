@@ -421,8 +421,19 @@ private:
         const fs::path programLog = o_.program.parent_path() / "GPRSlog.log";
         const fs::path copyFolder = o_.root / "drive_c" / "Zentora";
         const fs::path copyLog = copyFolder / "GPRSlog.log";
+        // An installed program cannot write beside itself and keeps its log here.
+        const fs::path rootLog = o_.root / "GPRSlog.log";
         std::error_code ec;
-        const std::optional<DecipheredLog> beside = Log(programLog, "GPRSlog.log", "beside the program");
+        std::optional<DecipheredLog> root;
+        if (fs::exists(fs::symlink_status(rootLog, ec)))
+            root = Log(rootLog, "machine-root-GPRSlog.log", "in the machine root");
+        std::optional<DecipheredLog> beside;
+        if (root && !fs::exists(fs::symlink_status(programLog, ec)))
+            notes_.push_back(
+                "no GPRSlog.log beside the program: its folder cannot be written, the log is in the "
+                "machine root");
+        else
+            beside = Log(programLog, "GPRSlog.log", "beside the program");
         std::optional<DecipheredLog> copy;
         if (fs::equivalent(programLog, copyLog, ec))
             notes_.push_back("the program runs from the copy folder C:\\Zentora\\: its log is GPRSlog.log");
@@ -431,14 +442,25 @@ private:
         else
             notes_.push_back("no copy folder C:\\Zentora\\");
 
-        // Lines carry the time of day only, so the two logs cannot be merged:
+        // Lines carry the time of day only, so the logs cannot be merged:
         // the dials come from the one written last.
-        const DecipheredLog* source = beside ? &*beside : nullptr;
-        std::string from = "GPRSlog.log beside the program";
-        if (copy && (!source || fs::last_write_time(copyLog, ec) > fs::last_write_time(programLog, ec))) {
-            source = &*copy;
-            from = "the copy folder's GPRSlog.log";
-        }
+        const DecipheredLog* source = nullptr;
+        std::string from;
+        fs::file_time_type newest = fs::file_time_type::min();
+        const auto consider = [&](const std::optional<DecipheredLog>& log, const fs::path& path,
+                                  const char* what) {
+            if (!log)
+                return;
+            const fs::file_time_type written = fs::last_write_time(path, ec);
+            if (!source || (!ec && written > newest)) {
+                source = &*log;
+                from = what;
+                newest = ec ? newest : written;
+            }
+        };
+        consider(beside, programLog, "GPRSlog.log beside the program");
+        consider(copy, copyLog, "the copy folder's GPRSlog.log");
+        consider(root, rootLog, "the machine root's GPRSlog.log");
         const std::vector<DialRecord> dials =
             source ? LastDials(source->lines, 10) : std::vector<DialRecord>{};
         if (source)
@@ -550,8 +572,9 @@ private:
         report_ << "Files in this report\n  report.txt: this text\n";
         // The logs first, then the service's views, then the settings.
         const auto rank = [](const std::string& name) {
-            static const char* const order[] = {"GPRSlog", "Zentora-copy", "rasman",
-                                                "rasctl",  "registry",     "rasphone"};
+            static const char* const order[] = {
+                "GPRSlog", "machine-root-GPRSlog", "Zentora-copy", "rasman", "rasctl", "registry",
+                "rasphone"};
             for (size_t i = 0; i < std::size(order); ++i)
                 if (name.starts_with(order[i]))
                     return i;

@@ -15,6 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using namespace sp;
 
@@ -217,6 +223,58 @@ TEST_F(EventLogTest, AFolderThatCannotBeWrittenLosesTheLineQuietly) {
 
     SetLogFolder({});
     EXPECT_EQ(LogFilePath(), fs::path(ProgramFile()).parent_path() / "GPRSlog.log");
+}
+
+// An installed program runs from a folder its user cannot write: the lines go
+// to the machine root instead, and standard error says so once. The writer is
+// a child that, when the suite runs as root, becomes an ordinary user first
+// (root may write any folder).
+TEST_F(EventLogTest, AProgramFolderThatCannotBeWrittenSendsTheLogToTheMachineRoot) {
+    const fs::path bin = root / "usr-bin";
+    fs::create_directories(bin);
+    const fs::path err = root / "stderr.txt";
+    const bool asRoot = ::geteuid() == 0;
+    const uid_t user = asRoot ? 65534 : ::geteuid();
+    const gid_t group = asRoot ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(root.c_str(), user, group), 0);
+    ::chmod(root.c_str(), 0700);
+    ::chmod(bin.c_str(), 0555);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::dup2(fd, 2) < 0 || ::fchown(fd, user, group) != 0)
+            ::_exit(3);
+        if (asRoot && (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0))
+            ::_exit(4);
+        SetCommandLine(std::vector<std::string>{"skyportal", "/l", "/n"});
+        SetLogFolder(bin);
+        if (LogFilePath() != root / "GPRSlog.log")
+            ::_exit(5);
+        WriteLog("WINVER", 501, "version of Windows");
+        WriteLog("DIAL-params", 0, "second line");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    EXPECT_FALSE(fs::exists(bin / "GPRSlog.log"));
+    std::ifstream in(root / "GPRSlog.log", std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find(" : src: WINVER      code: 501         msg: version of Windows\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("msg: second line\r\n"), std::string::npos) << log;
+    EXPECT_EQ(fs::status(root / "GPRSlog.log").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    std::ifstream e(err);
+    const std::string said((std::istreambuf_iterator<char>(e)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(said, fs::path(ProgramFile()).filename().string() + ": " + (bin / "GPRSlog.log").string() +
+                        " cannot be written (Permission denied); the event log goes to " +
+                        (root / "GPRSlog.log").string() + "\n");
+    ::chmod(bin.c_str(), 0755);
 }
 
 // Texts from outside (a server's answer, the service's error texts, values a

@@ -100,6 +100,39 @@ grep -q "skyportal/libskyportal-rasapi.so" "/proc/$app_pid/maps" 2>/dev/null \
 [ "${lib:-}" = "$x/usr/lib/skyportal/libskyportal-rasapi.so" ] || fail "the program loaded the library \"${lib:-}\""
 kill -TERM "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null; app_pid=""
 
+# An ordinary user cannot write usr/bin: the event log goes to the machine
+# root instead, the program says where once, and the support report finds it.
+userroot=$work/user-root
+rm -f "$logdir/GPRSlog.log"
+if [ "$(id -u)" -eq 0 ]; then
+    runas=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    install -d -o 65534 -g 65534 -m 0700 "$userroot"
+    chmod 0755 "$work"
+else
+    runas=()
+    mkdir -m 0700 "$userroot"
+    chmod a-w "$logdir"
+fi
+(cd / && SKYPORTAL_ROOT=$userroot HOME=$userroot "${runas[@]}" "${env_clean[@]}" QT_QPA_PLATFORM=offscreen \
+    "$x/usr/bin/skyportal" /l /n >"$userroot.out" 2>&1) &
+app_pid=$!
+for _ in $(seq 300); do
+    grep -q "src: WINVER" "$userroot/GPRSlog.log" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q "src: WINVER" "$userroot/GPRSlog.log" 2>/dev/null \
+    || fail "an ordinary user's log is not in the machine root: $(cat "$userroot.out")"
+[ ! -e "$logdir/GPRSlog.log" ] || fail "an ordinary user's program wrote beside itself"
+grep -qF "the event log goes to $userroot/GPRSlog.log" "$userroot.out" \
+    || fail "the program did not say where its log went: $(cat "$userroot.out")"
+pkill -TERM -P "$app_pid" 2>/dev/null; kill -TERM "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null; app_pid=""
+SKYPORTAL_ROOT=$userroot HOME=$userroot "${runas[@]}" "$x/usr/bin/rasctl" service stop >/dev/null 2>&1
+SKYPORTAL_ROOT=$userroot HOME=$userroot "${runas[@]}" "${env_clean[@]}" timeout 60 "$x/usr/bin/skyportal-report" \
+    --output "$userroot/report.tar.gz" >/dev/null 2>"$userroot.err" || fail "skyportal-report: $(cat "$userroot.err")"
+members=$(tar -tzf "$userroot/report.tar.gz" 2>&1)
+grep -q "/machine-root-GPRSlog.log$" <<<"$members" || fail "the support report lacks the machine root's log: $members"
+[ -w "$logdir" ] || chmod u+w "$logdir"
+
 # What the desktop and the software centres read.
 out=$(desktop-file-validate "$x/usr/share/applications/skyportal.desktop" 2>&1) && [ -z "$out" ] \
     || fail "desktop-file-validate: $out"

@@ -264,6 +264,22 @@ TEST_F(ReportTest, BadInputIsReportedInsideAndTheReportIsStillWritten) {
     EXPECT_FALSE(m.count("GPRSlog.log"));
 }
 
+// An installed program cannot write beside itself: its log is the machine
+// root's, and the dials come from there without a complaint about the other.
+TEST_F(ReportTest, AnInstalledProgramsLogIsTakenFromTheMachineRoot) {
+    Write(root_ / "GPRSlog.log", Enciphered("11:00:00", "DIAL-params", 0, "Entry: Zentora ; Phone: *99#  ") +
+                                     Enciphered("11:00:04", "RAS-Dialing error code", 679, "no carrier"));
+    const fs::path out = dir_ / "r.tar.gz";
+    const auto r = Report(out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto m = Unpack(out);
+    const std::string& report = m["report.txt"];
+    EXPECT_TRUE(Has(m["machine-root-GPRSlog.log"], "11:00:00 : src: DIAL-params")) << report;
+    EXPECT_TRUE(Has(report, "Last dials (from the machine root's GPRSlog.log")) << report;
+    EXPECT_TRUE(Has(report, "failed, error 679")) << report;
+    EXPECT_FALSE(Has(report, (program_.parent_path() / "GPRSlog.log").string() + ": missing")) << report;
+}
+
 TEST_F(ReportTest, AnOutputThatCannotBeWrittenEndsWithOneAndNoFile) {
     const auto r = Report(dir_ / "no-such-folder" / "r.tar.gz");
     EXPECT_EQ(r.exitCode, 1);
