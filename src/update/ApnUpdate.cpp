@@ -79,6 +79,16 @@ void Receive(TTCPBlockSocket& socket, std::string& body) {
         Fail(Concat(kReceiveFailedPrefix, error));
 }
 
+// The list's signature, from the resource beside it, under the same rules
+// and a bound of its own.
+std::string ReceiveSignature(TTCPBlockSocket& socket) {
+    std::string signature;
+    std::string error;
+    if (!ReadResponse(socket, signature, error, kMaxSignatureLength))
+        Fail(Concat(kReceiveFailedPrefix, Concat(kSignatureFetchPrefix, error)));
+    return signature;
+}
+
 std::string BadApnLineText(size_t line) {
     return std::string(kBadApnLinePrefix) + std::to_string(line);
 }
@@ -133,6 +143,11 @@ bool UpdateAPNList(std::string& version, std::vector<std::string>& apns, std::st
 
 bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std::string>& apns,
                    std::string& message, bool takeList) {
+    return UpdateAPNList(host, version, apns, message, takeList, LoadListKeys(ListKeysFolder()));
+}
+
+bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std::string>& apns,
+                   std::string& message, bool takeList, const TListKeys& keys) {
     // The program version is everything before the last ".", the APN list
     // version everything after it.
     const size_t dot = version.rfind('.');
@@ -174,7 +189,21 @@ bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std:
 
         socket.Close();
         Request(socket, Url(host, kApnListPath));
-        if (takeList) {
+        if (keys.Signed()) {
+            // A version is taken only with the list the operator signed for it.
+            Receive(socket, body);
+            if (!keys.error.empty())
+                Fail(Concat(kReceiveFailedPrefix, keys.error));
+            socket.Close();
+            Request(socket, Url(host, kApnListSignaturePath));
+            const std::string signature = ReceiveSignature(socket);
+            const std::string refused = CheckListSignature(body, signature, keys.keys, version, ListClockNow());
+            if (!refused.empty())
+                Fail(Concat(kReceiveFailedPrefix, refused));
+            std::vector<std::string> list = ParseApnList(body);
+            if (takeList)
+                apns = std::move(list);
+        } else if (takeList) {
             Receive(socket, body);
             apns = ParseApnList(body);
         }

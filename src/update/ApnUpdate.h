@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/ListSignature.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,10 +39,16 @@ inline constexpr std::string_view kTooManyApnsText = "Ошибка при пол
 // left unchanged after an update.
 // True when the check completed (updated or not needed). Blocks the caller
 // for the network exchange.
+// With the operator's keys (those of ListKeysFolder() unless given), a newer
+// version counts only with its list: the list and its signature are read,
+// whatever takeList says, and the check fails unless the signature verifies
+// (see CheckListSignature) and the list is one the program would take.
 [[nodiscard]] bool UpdateAPNList(std::string& version, std::vector<std::string>& apns, std::string& message,
                                  bool takeList);
 [[nodiscard]] bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std::string>& apns,
                                  std::string& message, bool takeList);
+[[nodiscard]] bool UpdateAPNList(std::string_view host, std::string& version, std::vector<std::string>& apns,
+                                 std::string& message, bool takeList, const TListKeys& keys);
 
 // Requests the first-start resource. body: emptied, then the whole response
 // body on success; error: "" on success, else the failure text.

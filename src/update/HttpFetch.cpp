@@ -111,7 +111,7 @@ bool SendRequest(TBlockSocket& socket, std::string_view request, std::string& er
     return true;
 }
 
-bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error) {
+bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error, size_t maxBody) {
     const int timeout = FetchTimeoutMs();
     TDeadlineScope deadline(socket);
 
@@ -164,8 +164,8 @@ bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error) {
         size_t take = chunk.size();
         if (declared != -1 && received + take > static_cast<size_t>(declared))
             take = static_cast<size_t>(declared) - received;
-        if (received + take > kMaxBodyLength) {
-            error = kBodyTooLongText;
+        if (received + take > maxBody) {
+            error = "Response body longer than " + std::to_string(maxBody) + " bytes";
             return false;
         }
         body.append(chunk, 0, take);

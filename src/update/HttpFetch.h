@@ -50,8 +50,10 @@ void SetFetchDeadlineForTests(int ms);
 // in `error` (the status after the first blank when it does not end in OK).
 // Without a declared length the server's orderly close ends the body; a
 // reset is an error. A chunked body and an answer that takes longer than
-// FetchDeadlineMs() fail with their own texts.
-[[nodiscard]] bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error);
+// FetchDeadlineMs() fail with their own texts. A body longer than maxBody
+// fails with "Response body longer than <maxBody> bytes".
+[[nodiscard]] bool ReadResponse(TBlockSocket& socket, std::string& body, std::string& error,
+                                size_t maxBody = kMaxBodyLength);
 
 // Where a complete fetch stopped.
 enum class TFetchFailure { None, Connect, Send, Receive };

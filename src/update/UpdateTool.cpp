@@ -5,6 +5,7 @@
 #include "update/HttpFetch.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,12 +15,16 @@
 namespace {
 
 std::string UsageText() {
-    return std::string("usage: skyportal-update --host HOST --version V [--take-list]\n"
+    return std::string("usage: skyportal-update --host HOST --version V [--take-list] [--keys DIR]\n"
                        "       skyportal-update --host HOST --first\n"
                        "       skyportal-update --fetch URL\n"
                        "       skyportal-update --help | --version\n"
                        "Without --host the server is $SKYPORTAL_UPDATE_HOST or ") +
-           std::string(sp::kDefaultUpdateHost) + "; port 80 always.\n";
+           std::string(sp::kDefaultUpdateHost) +
+           "; port 80 always.\n"
+           "The operator's keys (apn-list.pub, apn-list-2.pub) are those of --keys DIR, else\n"
+           "$SKYPORTAL_APN_KEYS, else share/skyportal beside bin/, else /usr/share/skyportal;\n"
+           "with a key a list is taken only with its valid signature.\n";
 }
 
 int Usage() {
@@ -27,13 +32,18 @@ int Usage() {
     return 2;
 }
 
-int RunUpdate(const std::string& host, std::string version, bool takeList) {
+int RunUpdate(const std::string& host, std::string version, bool takeList, const std::filesystem::path& keysFolder) {
+    const sp::TListKeys keys = sp::LoadListKeys(keysFolder);
     std::vector<std::string> apns{"internet"};
     std::string message;
-    const bool ok = sp::UpdateAPNList(host, version, apns, message, takeList);
+    const bool ok = sp::UpdateAPNList(host, version, apns, message, takeList, keys);
     std::cout << "result: " << (ok ? "true" : "false") << '\n'
               << "version: " << version << '\n'
               << "message: " << message << '\n';
+    if (keys.Signed())
+        std::cout << "signature: required, " << keys.keys.size() << " key(s) in " << keysFolder.string() << '\n';
+    else
+        std::cout << "signature: not required, no key in " << keysFolder.string() << '\n';
     // A refused list is not shown: the program would not have taken it.
     if (takeList && ok)
         for (const std::string& apn : apns)
@@ -74,6 +84,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> host;
     std::optional<std::string> version;
     std::optional<std::string> fetchUrl;
+    std::optional<std::string> keysFolder;
     bool takeList = false;
     bool first = false;
     for (int i = 1; i < argc; ++i) {
@@ -92,6 +103,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--fetch") {
             if (!(fetchUrl = value()))
                 return Usage();
+        } else if (arg == "--keys") {
+            if (!(keysFolder = value()))
+                return Usage();
         } else if (arg == "--take-list") {
             takeList = true;
         } else if (arg == "--first") {
@@ -101,12 +115,13 @@ int main(int argc, char** argv) {
         }
     }
     const int modes = int(version.has_value()) + int(first) + int(fetchUrl.has_value());
-    if (modes != 1 || (takeList && !version) || (fetchUrl && host))
+    if (modes != 1 || ((takeList || keysFolder) && !version) || (fetchUrl && host))
         return Usage();
     if (fetchUrl)
         return RunFetch(*fetchUrl);
     const std::string server = host.value_or(sp::UpdateServerHost());
     if (first)
         return RunFirst(server);
-    return RunUpdate(server, *version, takeList);
+    return RunUpdate(server, *version, takeList,
+                     keysFolder ? std::filesystem::path(*keysFolder) : sp::ListKeysFolder());
 }

@@ -36,6 +36,11 @@ std::string Ok(std::string_view body) {
 
 const std::vector<std::string> kDefaultList{"internet"};
 
+// These are the rules of a program without the operator's key (the signed
+// lists have their own tests), whatever this machine has installed.
+constexpr std::string_view kNoKeys = "/nonexistent/skyportal-keys";
+[[maybe_unused]] const int kNoKeysSet = ::setenv("SKYPORTAL_APN_KEYS", kNoKeys.data(), 1);
+
 // Descriptors open in this process, to see that every path releases its socket.
 size_t OpenDescriptors() {
     size_t n = 0;
@@ -153,7 +158,7 @@ TEST_F(OperatorServer, PublishedListReachesTheProgram) {
         std::fclose(f);
     }
     const std::string publish = std::string(SKYPORTAL_SOURCE_DIR) + "/server/publish-apn-list " +
-                                (server->Prefix() / "www").string() + " ";
+                                "--unsigned " + (server->Prefix() / "www").string() + " ";
     ASSERT_EQ(std::system((publish + "1.0.6 " + listFile.string() + " >/dev/null").c_str()), 0);
     auto r = Update(Host(), "1.0.5", true);
     EXPECT_TRUE(r.ok) << r.message;
@@ -231,15 +236,17 @@ TEST_F(OperatorServer, HostFromTheEnvironment) {
 TEST_F(OperatorServer, CommandLineTool) {
     auto r = RunTool("--host " + Host() + " --version 1.0.0 --take-list");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "result: true\nversion: 1.0.5\nmessage: \ninternet.zentora\nwap.zentora\n");
+    const std::string unsigned_ = "signature: not required, no key in " + std::string(kNoKeys) + "\n";
+    EXPECT_EQ(r.out, "result: true\nversion: 1.0.5\nmessage: \n" + unsigned_ + "internet.zentora\nwap.zentora\n");
 
     r = RunTool("--host " + Host() + " --version 1.0.5");
-    EXPECT_EQ(r.out, "result: true\nversion: 1.0.5\nmessage: Обновление списка APN не требуется\n");
+    EXPECT_EQ(r.out, "result: true\nversion: 1.0.5\nmessage: Обновление списка APN не требуется\n" + unsigned_);
 
     r = RunTool("--host " + Host() + " --version 2.0.0");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "result: false\nversion: 2.0.0\n"
-                     "message: Ошибка при получении обновлений: версия приложения отличается от запрошенной\n");
+                     "message: Ошибка при получении обновлений: версия приложения отличается от запрошенной\n" +
+                         unsigned_);
 
     r = RunTool("--host " + Host() + " --first");
     EXPECT_EQ(r.out, "body: Welcome\n\n");
@@ -262,7 +269,8 @@ TEST_F(OperatorServer, CommandLineTool) {
     server->Publish("apn/list", "Zentora APN list 5\r\ninternet\";ATD0900123456;\"\r\n");
     r = RunTool("--host " + Host() + " --version 1.0.0 --take-list");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "result: false\nversion: 1.0.5\nmessage: Ошибка при получении обновлений: неверный APN в строке 2\n");
+    EXPECT_EQ(r.out, "result: false\nversion: 1.0.5\nmessage: Ошибка при получении обновлений: неверный APN в строке 2\n" +
+                         unsigned_);
 }
 
 // The version check, against a server that answers with a given body and
