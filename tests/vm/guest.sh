@@ -138,14 +138,17 @@ sleep 1
 shot main-page >/dev/null
 crop "$w" "$STATUS_BOX" /tmp/status-before.png
 user_connections() { as_user rasctl connections 2>/dev/null; }
+svclog=/home/subscriber/.local/share/skyportal/run/rasman.log
+# The moment of the connected state: the service writes "the link is up"
+# just before it reports it.
+( while ! grep -q "the link is up" "$svclog" 2>/dev/null; do sleep 0.05; done; date +%s.%N >/tmp/connected-at ) &
 click "$w" "$CONNECT_X" "$CONNECT_Y"
 say "pressed \"Подключиться\""
 # Connected, or the dial's end in the service's log (a failure).
 connected_at=""
-svclog=/home/subscriber/.local/share/skyportal/run/rasman.log
 deadline=$(( $(date +%s) + 90 ))
 while [ "$(date +%s)" -lt "$deadline" ]; do
-    if user_connections | awk -F'\t' '$4 == "8192"' | grep -q .; then connected_at=$(date +%s.%N); break; fi
+    if user_connections | awk -F'\t' '$4 == "8192"' | grep -q .; then connected_at=$(cat /tmp/connected-at); break; fi
     grep -qE ' \([0-9]{3}\)$' "$svclog" 2>/dev/null && break
     sleep 0.1
 done
