@@ -37,6 +37,11 @@ finish()
     say "done"
     cp /home/subscriber/.local/share/skyportal/run/rasman.log "$SHARE/rasman.log" 2>/dev/null
     cp /srv/operator/logs/access.log "$SHARE/access.log" 2>/dev/null
+    local c
+    for c in package link-up default-route dns listing update-check download lost-link history no-pppd \
+             dns-restored routes-restored; do
+        grep -q "^[A-Z]* $c:" "$RESULTS" || echo "FAIL $c: not reached" >>"$RESULTS"
+    done
     echo "END" >>"$RESULTS"
     sync
     echo o >/proc/sysrq-trigger

@@ -24,7 +24,7 @@ for tool in qemu-system-x86_64 busybox modprobe socat dnsmasq nginx pppd curl Xv
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "$tool is not installed (scripts/setup installs it)"
 done
 busybox=$(command -v busybox)
-file -L "$busybox" 2>/dev/null | grep -q "statically linked" || skip "$busybox is not static (scripts/setup installs busybox-static)"
+! readelf -l "$busybox" 2>/dev/null | grep -q "program interpreter" || skip "$busybox is not static (scripts/setup installs busybox-static)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/skyportal-vm.XXXXXX")
 trap 'rm -rf "$work"' EXIT
