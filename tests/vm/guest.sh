@@ -72,7 +72,9 @@ say "installing $(basename "$SHARE"/skyportal_*.deb)"
 # pending: under emulation they take longer than the rest of the test.
 dpkg -i --no-triggers "$SHARE"/skyportal_*.deb 2>&1 | while IFS= read -r l; do say "dpkg: $l"; done
 dpkg-query -W -f='${Status}' skyportal | grep -q "install ok installed" || { fail package "dpkg -i failed"; exit 1; }
-pass package "installed with dpkg: $(dpkg-query -W -f='${Package} ${Version}' skyportal)"
+peers=$(stat -c '%U:%G %a' /etc/ppp/peers/skyportal /etc/ppp/peers/skyportal-defaultroute | sort -u | tr '\n' ' ')
+check package "installed with dpkg: $(dpkg-query -W -f='${Package} ${Version}' skyportal); pppd's options for the dials $peers" \
+    [ "$peers" = "root:dip 640 " ]
 useradd -m -s /bin/bash -G dialout,dip subscriber
 as_user()
 {
