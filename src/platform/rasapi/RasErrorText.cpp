@@ -234,20 +234,42 @@ std::string_view ErrorText(uint32_t code)
 
 namespace {
 
+// The note's file holds one of these words.
 constexpr std::string_view kModemManagerNote = "ModemManager";
+constexpr std::string_view kNoPeersFileNote = "no-peers-file";
+constexpr std::string_view kPeersFileUnreadableNote = "peers-file-unreadable";
+constexpr std::string_view kDoctorHint = " Run rasctl doctor to see what stands between this machine and a dial.";
 constexpr std::string_view kModemManagerHoldsThePort =
     "ModemManager holds the modem's port and did not release it. Allow this user to control modems "
     "(polkit action org.freedesktop.ModemManager1.Device.Control) or stop ModemManager "
     "(sudo systemctl stop ModemManager).";
+constexpr std::string_view kNoPeersFile =
+    "pppd's options for this program are missing: /etc/ppp/peers/skyportal is not there. Restore it with "
+    "sudo apt-get install --reinstall -o Dpkg::Options::=--force-confmiss skyportal";
+constexpr std::string_view kPeersFileUnreadable =
+    "pppd's options for this program in /etc/ppp/peers/skyportal cannot be read by this user, who is not in the "
+    "group dip: sudo adduser $USER dip, then log in again.";
 
 std::filesystem::path NotePath() { return MachineRunDir() / "port-holder"; }
 
+std::string_view NoteWord(DialNote note)
+{
+    switch (note) {
+    case DialNote::ModemManagerHoldsPort: return kModemManagerNote;
+    case DialNote::NoPeersFile: return kNoPeersFileNote;
+    case DialNote::PeersFileUnreadable: return kPeersFileUnreadableNote;
+    case DialNote::None: break;
+    }
+    return {};
+}
+
 } // namespace
 
-void NotePortHolder(PortHolder holder)
+void NoteDial(DialNote note)
 {
     const std::filesystem::path path = NotePath();
-    if (holder == PortHolder::Unknown) {
+    const std::string_view word = NoteWord(note);
+    if (word.empty()) {
         ::unlink(path.c_str());
         return;
     }
@@ -255,30 +277,41 @@ void NotePortHolder(PortHolder holder)
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    const bool written = ::write(fd, kModemManagerNote.data(), kModemManagerNote.size())
-                         == static_cast<ssize_t>(kModemManagerNote.size());
+    const bool written = ::write(fd, word.data(), word.size()) == static_cast<ssize_t>(word.size());
     ::close(fd);
     if (!written || std::rename(temp.c_str(), path.c_str()) != 0)
         ::unlink(temp.c_str());
 }
 
-PortHolder NotedPortHolder()
+DialNote NotedDial()
 {
     const int fd = ::open(NotePath().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return PortHolder::Unknown;
+        return DialNote::None;
     char buf[32];
     const ssize_t n = ::read(fd, buf, sizeof buf);
     ::close(fd);
-    return n > 0 && std::string_view(buf, static_cast<size_t>(n)) == kModemManagerNote ? PortHolder::ModemManager
-                                                                                         : PortHolder::Unknown;
+    const std::string_view word = n > 0 ? std::string_view(buf, static_cast<size_t>(n)) : std::string_view();
+    for (const DialNote note : {DialNote::ModemManagerHoldsPort, DialNote::NoPeersFile, DialNote::PeersFileUnreadable}) {
+        if (word == NoteWord(note))
+            return note;
+    }
+    return DialNote::None;
 }
 
 std::string DialErrorText(uint32_t code)
 {
-    if (code == 633 && NotedPortHolder() == PortHolder::ModemManager)
-        return std::string(kModemManagerHoldsThePort);
-    return std::string(ErrorText(code));
+    if (code != 633 && code != 720)
+        return std::string(ErrorText(code));
+    const DialNote note = NotedDial();
+    std::string text(ErrorText(code));
+    if (code == 633 && note == DialNote::ModemManagerHoldsPort)
+        text = kModemManagerHoldsThePort;
+    else if (code == 720 && note == DialNote::NoPeersFile)
+        text = kNoPeersFile;
+    else if (code == 720 && note == DialNote::PeersFileUnreadable)
+        text = kPeersFileUnreadable;
+    return text + std::string(kDoctorHint);
 }
 
 } // namespace sp::ras

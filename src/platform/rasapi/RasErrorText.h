@@ -10,14 +10,15 @@ namespace sp::ras {
 // few system codes the calls return); empty when the code has none.
 [[nodiscard]] std::string_view ErrorText(uint32_t code);
 
-// Who holds a port that a dial found taken (633), when the service knows
-// more than the code's own text says. The service notes it in the machine's
-// run folder at the dial's end; every dial clears it.
-enum class PortHolder { Unknown, ModemManager };
-void NotePortHolder(PortHolder holder);
-[[nodiscard]] PortHolder NotedPortHolder();
+// What the service found out about a failed dial beyond its code: who held
+// the port (633), or why pppd could not be started (720). The service notes
+// it in the machine's run folder at the dial's end; every dial clears it.
+enum class DialNote { None, ModemManagerHoldsPort, NoPeersFile, PeersFileUnreadable };
+void NoteDial(DialNote note);
+[[nodiscard]] DialNote NotedDial();
 
-// ErrorText, except that 633 names the noted holder and how to free the port.
+// ErrorText, except that 633 and 720 say what the service noted and point
+// to rasctl doctor.
 [[nodiscard]] std::string DialErrorText(uint32_t code);
 
 } // namespace sp::ras

@@ -338,6 +338,7 @@ bool ReadServiceListing(std::string_view payload, ServiceListing& out)
         c.error = r.U32();
         c.rx = r.U32();
         c.tx = r.U32();
+        c.addresses = r.Str();
         out.connections.push_back(std::move(c));
     }
     if (r.Failed()) {

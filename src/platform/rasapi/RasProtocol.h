@@ -123,6 +123,7 @@ struct ServiceListing {
         uint32_t handle = 0;
         std::string entry, device;
         uint32_t state = 0, error = 0, rx = 0, tx = 0;
+        std::string addresses; // a link's addresses and DNS servers, when it is up
     };
     bool frozen = false;
     std::vector<Device> devices;

@@ -59,6 +59,8 @@ public:
     virtual void Drop(Clock::time_point now, LinkEvents& events) = 0;
     [[nodiscard]] virtual LinkCounters Count(Clock::time_point now) = 0;
     [[nodiscard]] virtual uint32_t Bps() const = 0;
+    // The link's addresses and DNS servers, for a person; empty when unknown.
+    [[nodiscard]] virtual std::string Addresses() const { return {}; }
     // Changes the link's traffic (simulated links only); false when it cannot.
     virtual bool SetTraffic(uint32_t rxRate, uint32_t txRate)
     {

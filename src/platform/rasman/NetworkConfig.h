@@ -44,7 +44,7 @@ struct SerialModem {
     uint32_t connectTimeoutMs = 60000; // the dial command to CONNECT
     uint32_t pppTimeoutMs = 60000;     // pppd to the link up
     std::string pppd = "/usr/sbin/pppd";
-    std::vector<std::string> pppdOptions = {"noauth"};
+    std::vector<std::string> pppdOptions; // added to the service's own
     uint32_t dropError = 629; // what a link dropped by rasctl ends with
     std::string lockDir;      // where its lock file goes; empty: the machine's lock folder
 };

@@ -8,6 +8,7 @@
 #include "platform/rasapi/ras.h"
 #include "platform/base/IniFile.h"
 #include "platform/rasman/DefaultMachine.h"
+#include "platform/rasman/Doctor.h"
 #include "platform/rasman/ModemManagerClient.h"
 #include "platform/rasman/NetworkConfig.h"
 #include "platform/rasman/ServiceLog.h"
@@ -35,6 +36,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: rasctl devices | entries | connections | log\n"
+    "       rasctl doctor                        (what stands between this machine and a dial)\n"
     "       rasctl add-modem NAME PORT [SPEED]   (a real modem on a serial port)\n"
     "       rasctl drop HANDLE|all\n"
     "       rasctl traffic HANDLE RX TX      (bytes per second)\n"
@@ -333,11 +335,16 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 out << c.handle << "\t" << c.entry << "\t" << c.device << "\t" << c.state;
                 if (c.error != 0)
                     out << "/" << c.error;
-                out << "\t" << c.rx << "\t" << c.tx << "\n";
+                out << "\t" << c.rx << "\t" << c.tx;
+                if (!c.addresses.empty())
+                    out << "\t" << c.addresses;
+                out << "\n";
             }
         }
         return 0;
     }
+    if (cmd == "doctor" && args.size() == 1)
+        return Doctor(out);
     if (cmd == "add-modem" && (args.size() == 3 || args.size() == 4))
         return AddModem(args, out, err);
     if (cmd == "history")

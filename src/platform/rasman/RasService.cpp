@@ -615,7 +615,7 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
     }
     c->apn = Cp1251ToUtf8(req.apn);
     const auto now = Clock::now();
-    NotePortHolder(PortHolder::Unknown); // what held a port at an earlier dial is no news for this one
+    NoteDial(DialNote::None); // what held a port at an earlier dial is no news for this one
     if (modem && net_.SerialFor(deviceUtf8) != nullptr)
         c->link = serial_.Dial(req, now);
     else
@@ -818,6 +818,7 @@ std::string RasService::CtlList()
         w.U32(c->handle).Str(Cp1251ToUtf8(c->entry)).Str(Cp1251ToUtf8(c->deviceName)).U32(c->state).U32(c->error);
         w.U32(static_cast<uint32_t>(c->counted.rx));
         w.U32(static_cast<uint32_t>(c->counted.tx));
+        w.Str(c->link && c->state == RASCS_Connected ? c->link->Addresses() : std::string());
     }
     return w.Data();
 }

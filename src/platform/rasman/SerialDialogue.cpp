@@ -3,6 +3,8 @@
 #include "platform/base/IniFile.h"
 #include "platform/rasapi/ras.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -123,6 +125,42 @@ bool DialableNumber(std::string_view number)
     });
 }
 
+namespace {
+
+// An IPv4 address as pppd prints it, else empty: nothing else reaches a log
+// line or rasctl's listing.
+std::string Address(std::string_view text)
+{
+    const std::string word(TrimSpace(text));
+    in_addr a{};
+    if (word.size() > 15 || ::inet_pton(AF_INET, word.c_str(), &a) != 1)
+        return {};
+    return word;
+}
+
+// "Script /etc/ppp/ip-up started (pid 7)", "... finished (pid 7), status = 0x0"
+PppdEvent IpUpScript(std::string_view line)
+{
+    if (!StartsWith(line, "Script "))
+        return PppdEvent::None;
+    line.remove_prefix(7);
+    const size_t blank = line.find(' ');
+    if (blank == std::string_view::npos)
+        return PppdEvent::None;
+    const std::string_view path = line.substr(0, blank);
+    const std::string_view rest = line.substr(blank + 1);
+    const size_t slash = path.rfind('/');
+    if (path.substr(slash == std::string_view::npos ? 0 : slash + 1) != "ip-up")
+        return PppdEvent::None;
+    if (StartsWith(rest, "started"))
+        return PppdEvent::IpUpStarted;
+    if (StartsWith(rest, "finished"))
+        return PppdEvent::IpUpFinished;
+    return PppdEvent::None;
+}
+
+} // namespace
+
 PppdLine ClassifyPppdLine(std::string_view raw)
 {
     const std::string_view line = TrimSpace(raw);
@@ -135,18 +173,92 @@ PppdLine ClassifyPppdLine(std::string_view raw)
             return {PppdEvent::Interface, std::string(name)};
         return {};
     }
+    if (StartsWith(line, "sent [") || StartsWith(line, "rcvd ["))
+        return {PppdEvent::Packet, {}};
     if (line.find("authentication succeeded") != std::string_view::npos)
         return {PppdEvent::AuthSucceeded, {}};
     if (line.find("authentication failed") != std::string_view::npos)
         return {PppdEvent::AuthFailed, {}};
     if (StartsWith(line, "local  IP address") || StartsWith(line, "local IP address"))
-        return {PppdEvent::IpUp, {}};
+        return {PppdEvent::IpUp, Address(line.substr(line.find("address") + 7))};
+    if (StartsWith(line, "remote IP address"))
+        return {PppdEvent::RemoteIp, Address(line.substr(17))};
+    if ((StartsWith(line, "primary") || StartsWith(line, "secondary")) && line.find(" DNS address ") != std::string_view::npos) {
+        std::string dns = Address(line.substr(line.find(" DNS address ") + 13));
+        if (!dns.empty())
+            return {PppdEvent::Dns, std::move(dns)};
+        return {};
+    }
+    if (const PppdEvent script = IpUpScript(line); script != PppdEvent::None)
+        return {script, {}};
     if (line.find("lacks kernel support for PPP") != std::string_view::npos
         || line.find("/dev/ppp device") != std::string_view::npos)
         return {PppdEvent::NoKernelSupport, {}};
     if (line == "Modem hangup")
         return {PppdEvent::Hangup, {}};
     return {};
+}
+
+std::optional<int> PppdPrivilegedOption(std::string_view word)
+{
+    struct Option {
+        std::string_view name;
+        int words;
+    };
+    // As Debian 12's pppd 2.4.9 refuses them from a caller who is not root.
+    static constexpr Option kPrivileged[] = {
+        {"noauth", 0},          {"plugin", 1},         {"replacedefaultroute", 0}, {"defaultroute-metric", 1},
+        {"ip-up-script", 1},    {"ip-down-script", 1}, {"nolock", 0},              {"ifname", 1},
+        {"linkname", 1},        {"name", 1},           {"domain", 1},              {"privgroup", 1},
+        {"allow-ip", 1},        {"allow-number", 1},   {"enable-session", 0},
+    };
+    for (const Option& o : kPrivileged) {
+        if (word == o.name)
+            return o.words;
+    }
+    return std::nullopt;
+}
+
+PppdCommand PppdCommandLine(const SerialModem& m, const DialRequest& req, bool root)
+{
+    PppdCommand c;
+    std::vector<std::string>& a = c.args;
+    a.push_back(m.pppd);
+    if (!root) {
+        // First, so that the plugin is loaded before its passwordfd option comes.
+        const std::string_view peer = req.defaultRoute ? kPeerDefaultRoute : kPeer;
+        a.insert(a.end(), {"call", std::string(peer)});
+        c.peersFile = std::string(kPeersFolder) + "/" + std::string(peer);
+    }
+    // debug: pppd then says when its ip-up script has finished (the DNS in place)
+    a.insert(a.end(), {"nodetach", "logfd", "2", "debug", std::to_string(m.speed), m.hardwareFlow ? "crtscts" : "nocrtscts",
+                       "noipdefault", "ipcp-accept-local", "ipcp-accept-remote", "lcp-echo-interval", "30",
+                       "lcp-echo-failure", "4", "ipparam", std::string(kPeer)});
+    if (root) {
+        a.insert(a.end(), {"noauth", "usepeerdns"});
+        if (req.defaultRoute)
+            a.insert(a.end(), {"defaultroute", "replacedefaultroute"});
+    }
+    if (!req.user.empty()) {
+        // the password goes through a pipe, never on the command line
+        a.insert(a.end(), {"user", req.user});
+        if (root)
+            a.insert(a.end(), {"plugin", "passwordfd.so"});
+        a.insert(a.end(), {"passwordfd", "3"});
+    }
+    for (size_t i = 0; i < m.pppdOptions.size(); ++i) {
+        const std::string& o = m.pppdOptions[i];
+        const std::optional<int> words = root ? std::nullopt : PppdPrivilegedOption(o);
+        if (!words) {
+            a.push_back(o);
+            continue;
+        }
+        std::string left = o;
+        for (int w = 0; w < *words && i + 1 < m.pppdOptions.size(); ++w)
+            left += " " + m.pppdOptions[++i];
+        c.leftOut.push_back(std::move(left));
+    }
+    return c;
 }
 
 uint32_t PppdExitError(int exitCode, bool up)

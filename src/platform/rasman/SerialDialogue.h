@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/rasman/Link.h"
+#include "platform/rasman/NetworkConfig.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -50,12 +53,47 @@ enum class ModemReply { None, Ok, Connect, Ring, NoCarrier, Error, NoDialtone, B
 [[nodiscard]] bool DialableNumber(std::string_view number);
 
 // What a line of pppd's log tells the dial.
-enum class PppdEvent { None, Interface, AuthSucceeded, AuthFailed, IpUp, NoKernelSupport, Hangup };
+enum class PppdEvent {
+    None,
+    Interface,
+    AuthSucceeded,
+    AuthFailed,
+    IpUp,        // the local address
+    RemoteIp,
+    Dns,         // a DNS server the peer gave (usepeerdns)
+    IpUpStarted, // pppd's ip-up script (and Debian's hooks through it)
+    IpUpFinished,
+    NoKernelSupport,
+    Hangup,
+    Packet // a negotiation packet (pppd's debug), not worth a log line
+};
 struct PppdLine {
     PppdEvent event = PppdEvent::None;
-    std::string value; // the interface's name for Interface
+    std::string value; // the interface's name, or the address (IPv4, checked)
 };
 [[nodiscard]] PppdLine ClassifyPppdLine(std::string_view line);
+
+// The peers files the package installs under /etc/ppp/peers: the options
+// pppd takes only from root or from such a file. The second one adds the
+// default route that replaces the machine's own while the link is up.
+inline constexpr std::string_view kPeersFolder = "/etc/ppp/peers";
+inline constexpr std::string_view kPeer = "skyportal";
+inline constexpr std::string_view kPeerDefaultRoute = "skyportal-defaultroute";
+
+// pppd 2.4.9's options that it refuses from a caller who is not root ("using
+// the ... option requires root privilege"): the number of words that follow
+// the option, or nothing when the option is not one of them.
+[[nodiscard]] std::optional<int> PppdPrivilegedOption(std::string_view word);
+
+// pppd's command line for a dial. Not as root, pppd's privileged options come
+// from the package's peers file (`call`), and configured options that pppd
+// would refuse are left out; as root they are on the command line.
+struct PppdCommand {
+    std::vector<std::string> args;    // pppd's path first
+    std::string peersFile;            // the file pppd reads through `call`; empty as root
+    std::vector<std::string> leftOut; // configured options left out, with their words
+};
+[[nodiscard]] PppdCommand PppdCommandLine(const SerialModem& modem, const DialRequest& request, bool root);
 
 // The platform's error code for pppd's exit status (its documented codes);
 // `up` tells whether the link had come up.

@@ -35,6 +35,10 @@ constexpr auto kPortWait = 5s;
 constexpr auto kPortRetry = 100ms;
 constexpr size_t kReadBudget = 64 * 1024; // per round, so a flooding line cannot hold the service
 constexpr const char* kNetDir = "/sys/class/net";
+// pppd starts its ip-up at once after it has the address, when there is one;
+// a hook that hangs cannot hold the dial longer than the bound.
+constexpr auto kIpUpStart = 1s;
+constexpr auto kIpUpBound = 10s;
 
 speed_t SpeedConstant(uint32_t bps)
 {
@@ -330,7 +334,7 @@ private:
             if (why.find("UnknownMethod") != std::string::npos)
                 what = "; this ModemManager is older than 1.16 and cannot let go of a modem: stop it "
                        "(sudo systemctl stop ModemManager)";
-            NotePortHolder(PortHolder::ModemManager);
+            NoteDial(DialNote::ModemManagerHoldsPort);
             Fail(events, ERROR_PORT_NOT_AVAILABLE,
                  "ModemManager manages the port (modem " + mm.Device() + ") and refused to let go of it: " + why + what);
             return;
@@ -492,24 +496,34 @@ private:
         }
     }
 
-    std::vector<std::string> PppdArguments() const
+    // Not as root, pppd takes its privileged options only from the package's
+    // peers file: a dial without it could never come up, so it ends here
+    // with what to do.
+    bool PeersFileReadable(const std::string& file, LinkEvents& events)
     {
-        std::vector<std::string> a = {m_.pppd, "nodetach", "logfd", "2", std::to_string(m_.speed),
-                                      m_.hardwareFlow ? "crtscts" : "nocrtscts",
-                                      "noipdefault", "ipcp-accept-local", "ipcp-accept-remote",
-                                      "lcp-echo-interval", "30", "lcp-echo-failure", "4"};
-        if (req_.defaultRoute)
-            a.push_back("defaultroute");
-        if (!req_.user.empty()) {
-            // the password goes through a pipe, never on the command line
-            a.insert(a.end(), {"user", req_.user, "plugin", "passwordfd.so", "passwordfd", "3"});
+        for (const std::string& f : {file, std::string(kPeersFolder) + "/" + std::string(kPeer)}) {
+            if (::access(f.c_str(), R_OK) == 0)
+                continue;
+            const int e = errno;
+            const bool missing = e == ENOENT;
+            NoteDial(missing ? DialNote::NoPeersFile : DialNote::PeersFileUnreadable);
+            Fail(events, ERROR_PPP_NO_PROTOCOLS_CONFIGURED,
+                 "pppd cannot be started: " + f + (missing ? " is missing (the package skyportal installs it: "
+                                                             "sudo apt-get install --reinstall -o Dpkg::Options::=--force-confmiss skyportal)"
+                                                           : " cannot be read (" + std::string(std::strerror(e))
+                                                                 + "; the service's user needs the group dip: sudo adduser $USER dip, then log in again)"));
+            return false;
         }
-        a.insert(a.end(), m_.pppdOptions.begin(), m_.pppdOptions.end());
-        return a;
+        return true;
     }
 
     void StartPppd(Clock::time_point now, LinkEvents& events)
     {
+        const PppdCommand command = PppdCommandLine(m_, req_, driver_.Root());
+        for (const std::string& o : command.leftOut)
+            Log("PppdOptions: " + o + " left out: pppd takes it only from root or from " + std::string(kPeersFolder) + "/" + std::string(kPeer));
+        if (!command.peersFile.empty() && !PeersFileReadable(command.peersFile, events))
+            return;
         int logPipe[2];
         if (::pipe2(logPipe, O_CLOEXEC) != 0) {
             Fail(events, ERROR_PPP_NO_PROTOCOLS_CONFIGURED, "pppd could not be started: no pipe");
@@ -556,7 +570,7 @@ private:
         // its own session: a terminal's signals to the service do not reach it
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
-        const std::vector<std::string> args = PppdArguments();
+        const std::vector<std::string>& args = command.args;
         std::vector<char*> argv;
         for (const std::string& s : args)
             argv.push_back(const_cast<char*>(s.c_str()));
@@ -599,8 +613,23 @@ private:
         Reach(events, RASCS_Projected);
         state_ = RASCS_Connected;
         phase_ = Phase::Up;
-        Log("the link is up" + (ifname_.empty() ? std::string() : " on " + ifname_));
+        Log("the link is up" + (ifname_.empty() ? std::string() : " on " + ifname_) + ": " + Addresses());
         events.Up();
+    }
+
+    std::string Addresses() const override
+    {
+        if (local_.empty())
+            return {};
+        std::string text = "address " + local_;
+        if (!remote_.empty())
+            text += ", peer " + remote_;
+        text += ", DNS ";
+        for (size_t i = 0; i < dns_.size(); ++i)
+            text += (i == 0 ? "" : " ") + dns_[i];
+        if (dns_.empty())
+            text += "none from the peer";
+        return text;
     }
 
     void FollowPppd(Clock::time_point now, LinkEvents& events)
@@ -608,8 +637,9 @@ private:
         if (log_.Valid() && !pppdEof_ && !ReadLines(log_.Get(), pppdLines_))
             pppdEof_ = true;
         while (const std::optional<std::string> line = pppdLines_.Next()) {
-            Log("pppd: " + *line);
             const PppdLine l = ClassifyPppdLine(*line);
+            if (l.event != PppdEvent::Packet)
+                Log("pppd: " + *line);
             if (l.event == PppdEvent::Interface)
                 ifname_ = l.value;
             else if (l.event == PppdEvent::NoKernelSupport)
@@ -618,7 +648,20 @@ private:
                 Reach(events, RASCS_AuthNotify);
                 Reach(events, RASCS_Authenticated);
                 authenticated_ = true;
-            } else if (l.event == PppdEvent::IpUp && phase_ == Phase::Ppp) {
+            } else if (l.event == PppdEvent::IpUp && phase_ == Phase::Ppp && !addressed_) {
+                // Usable once pppd's ip-up has run (Debian's hooks put the
+                // DNS servers in place there): reported then, not before.
+                local_ = l.value;
+                addressed_ = true;
+                deadline_ = std::min(deadline_, now + kIpUpStart);
+            } else if (l.event == PppdEvent::RemoteIp) {
+                remote_ = l.value;
+            } else if (l.event == PppdEvent::Dns && dns_.size() < 2
+                       && std::find(dns_.begin(), dns_.end(), l.value) == dns_.end()) {
+                dns_.push_back(l.value);
+            } else if (l.event == PppdEvent::IpUpStarted && phase_ == Phase::Ppp && addressed_) {
+                deadline_ = now + kIpUpBound;
+            } else if (l.event == PppdEvent::IpUpFinished && phase_ == Phase::Ppp && addressed_) {
                 Projected(events);
             }
         }
@@ -642,8 +685,12 @@ private:
             }
             return;
         }
-        if (phase_ == Phase::Ppp && now >= deadline_)
+        if (phase_ == Phase::Ppp && now >= deadline_ && addressed_) {
+            Log("pppd's ip-up did not finish in time; the link is reported up without it");
+            Projected(events);
+        } else if (phase_ == Phase::Ppp && now >= deadline_) {
             Fail(events, ERROR_PPP_TIMEOUT, "pppd did not bring the link up within " + std::to_string(m_.pppTimeoutMs) + " ms");
+        }
     }
 
     SerialDriver& driver_;
@@ -666,6 +713,9 @@ private:
     std::string ifname_;
     bool authenticated_ = false;
     bool noKernel_ = false;
+    bool addressed_ = false; // pppd has the local address; its ip-up is running
+    std::string local_, remote_;
+    std::vector<std::string> dns_;
     LinkCounters counters_;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/rasman/SerialDialogue.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <memory>
 #include <set>
@@ -30,7 +31,7 @@ struct PortClaim {
 // hang-up never waits for it and nothing is left behind.
 class SerialDriver : public Driver {
 public:
-    explicit SerialDriver(const NetworkConfig& net) : net_(net) {}
+    explicit SerialDriver(const NetworkConfig& net) : net_(net), root_(::getuid() == 0) {}
     ~SerialDriver() override; // ends and reaps what is still ending
     SerialDriver(const SerialDriver&) = delete;
     SerialDriver& operator=(const SerialDriver&) = delete;
@@ -51,6 +52,8 @@ public:
     // A dial of this device holds ModemManager's inhibition of its modem.
     void Inhibited(const std::string& device) { inhibited_.insert(device); }
     [[nodiscard]] bool Inhibits(const std::string& device) const { return inhibited_.count(device) != 0; }
+    // pppd takes its privileged options from root (its real user) only.
+    [[nodiscard]] bool Root() const { return root_; }
 
 private:
     struct Child {
@@ -65,6 +68,7 @@ private:
     void Drain(Child& c);
     void Released(PortClaim& claim);
     const NetworkConfig& net_;
+    bool root_;
     std::vector<Child> ending_;
     std::vector<PortClaim> releasing_;
     std::set<std::string> inhibited_;

@@ -7,11 +7,14 @@
 #include "ModemManagerStandIn.h"
 #include "ServiceFixture.h"
 
+#include "platform/rasapi/RasErrorText.h"
+#include "platform/rasman/Doctor.h"
 #include "platform/rasman/PortLock.h"
 #include "platform/rasman/RasCtl.h"
 #include "platform/rasman/SerialDialogue.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -91,6 +94,17 @@ TEST(SerialDialogue, PppdLogAndExitStatus)
     EXPECT_EQ(ClassifyPppdLine("CHAP authentication succeeded").event, PppdEvent::AuthSucceeded);
     EXPECT_EQ(ClassifyPppdLine("PAP authentication failed").event, PppdEvent::AuthFailed);
     EXPECT_EQ(ClassifyPppdLine("local  IP address 10.64.64.64").event, PppdEvent::IpUp);
+    EXPECT_EQ(ClassifyPppdLine("local  IP address 10.64.64.64").value, "10.64.64.64");
+    EXPECT_EQ(ClassifyPppdLine("remote IP address 10.64.0.1").value, "10.64.0.1");
+    EXPECT_EQ(ClassifyPppdLine("primary   DNS address 10.99.0.53").value, "10.99.0.53");
+    EXPECT_EQ(ClassifyPppdLine("secondary DNS address 10.99.0.54").event, PppdEvent::Dns);
+    // what the peer says goes into the log and rasctl's listing only as an address
+    EXPECT_EQ(ClassifyPppdLine("primary   DNS address 10.0.0.1\x1b[2J").event, PppdEvent::None);
+    EXPECT_EQ(ClassifyPppdLine("local  IP address 10.0.0.1;rm").value, "");
+    EXPECT_EQ(ClassifyPppdLine("Script /etc/ppp/ip-up started (pid 7)").event, PppdEvent::IpUpStarted);
+    EXPECT_EQ(ClassifyPppdLine("Script /etc/ppp/ip-up finished (pid 7), status = 0x0").event, PppdEvent::IpUpFinished);
+    EXPECT_EQ(ClassifyPppdLine("Script /etc/ppp/ip-pre-up finished (pid 6), status = 0x0").event, PppdEvent::None);
+    EXPECT_EQ(ClassifyPppdLine("sent [LCP EchoReq id=0x1 magic=0x5a]").event, PppdEvent::Packet);
     EXPECT_EQ(ClassifyPppdLine("Couldn't open the /dev/ppp device: No such file or directory").event,
               PppdEvent::NoKernelSupport);
 
@@ -100,6 +114,72 @@ TEST(SerialDialogue, PppdLogAndExitStatus)
     EXPECT_EQ(PppdExitError(15, false), 718u);
     EXPECT_EQ(PppdExitError(16, true), 629u);
     EXPECT_NE(PppdExitText(4).find("no ppp support"), std::string::npos);
+}
+
+// The words pppd refuses from a caller who is not root, as its own
+// "requires root privilege" says (pppd 2.4.9, Debian 12).
+TEST(SerialDialogue, ANonRootCommandLineHoldsNoneOfPppdsPrivilegedOptions)
+{
+    SerialModem m;
+    m.pppdOptions = {"noauth", "persist", "plugin", "rp-pppoe.so", "ifname", "gprs0", "mtu", "1400"};
+    DialRequest req;
+    req.user = "vexul";
+    req.password = "s3cret";
+    for (const bool defaultRoute : {false, true}) {
+        req.defaultRoute = defaultRoute;
+        const PppdCommand c = PppdCommandLine(m, req, false);
+        ASSERT_GE(c.args.size(), 3u);
+        // first, so that the plugin its file loads is there for passwordfd
+        const std::string peer = defaultRoute ? "skyportal-defaultroute" : "skyportal";
+        EXPECT_EQ(c.args[1], "call");
+        EXPECT_EQ(c.args[2], peer);
+        EXPECT_EQ(c.peersFile, "/etc/ppp/peers/" + peer);
+        for (const std::string& a : c.args)
+            EXPECT_FALSE(PppdPrivilegedOption(a)) << a;
+        for (const char* priv : {"noauth", "plugin", "replacedefaultroute", "ifname", "name", "nolock",
+                                 "defaultroute-metric", "ip-up-script", "linkname", "domain", "privgroup",
+                                 "allow-ip", "allow-number", "enable-session", "ip-down-script"})
+            EXPECT_EQ(std::count(c.args.begin(), c.args.end(), priv), 0) << priv;
+        EXPECT_EQ(c.leftOut, (std::vector<std::string>{"noauth", "plugin rp-pppoe.so", "ifname gprs0"}));
+        EXPECT_NE(std::find(c.args.begin(), c.args.end(), "persist"), c.args.end());
+        EXPECT_NE(std::find(c.args.begin(), c.args.end(), "1400"), c.args.end());
+        EXPECT_EQ(std::count(c.args.begin(), c.args.end(), "s3cret"), 0);
+    }
+    // As root everything is on the command line, the configured options too.
+    req.defaultRoute = true;
+    const PppdCommand root = PppdCommandLine(m, req, true);
+    EXPECT_TRUE(root.peersFile.empty());
+    EXPECT_TRUE(root.leftOut.empty());
+    for (const char* o : {"noauth", "usepeerdns", "defaultroute", "replacedefaultroute", "passwordfd.so", "ifname"})
+        EXPECT_NE(std::find(root.args.begin(), root.args.end(), o), root.args.end()) << o;
+
+    // pppd itself agrees: run as a user who is not root (in dip, as its
+    // setuid program needs), it refuses none of the line. The plugin's own
+    // passwordfd and the peers file are pppd's from `call`, left out here.
+    const gid_t dip = [] { const group* g = ::getgrnam("dip"); return g ? g->gr_gid : gid_t(0); }();
+    if (::geteuid() != 0 || dip == 0 || ::access("/usr/sbin/pppd", X_OK) != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root, the group dip, pppd and setpriv to ask pppd itself";
+    m.pppdOptions = {};
+    req.defaultRoute = false;
+    std::string line = "/usr/bin/setpriv --reuid=65534 --regid=65534 --groups=" + std::to_string(dip);
+    const PppdCommand user = PppdCommandLine(m, req, false);
+    for (size_t i = 0; i < user.args.size(); ++i) {
+        if (user.args[i] == "call" || user.args[i] == "passwordfd") {
+            ++i;
+            continue;
+        }
+        line += " " + user.args[i];
+    }
+    line += " dryrun </dev/null 2>&1";
+    FILE* p = ::popen(line.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string said;
+    char buf[512];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p))
+        said.append(buf, n);
+    ::pclose(p);
+    EXPECT_EQ(said.find("privilege"), std::string::npos) << line << "\n" << said;
+    EXPECT_EQ(said.find("unrecognized option"), std::string::npos) << line << "\n" << said;
 }
 
 TEST(SerialDialogue, InterfaceCountersFromTheStatisticsFolder)
@@ -512,6 +592,11 @@ TEST_F(SerialModemTest, ALinkUpThroughPppdIsConnectedCountedAndHungUp)
                                    "echo 'Connect: ppp9 <--> /dev/pts/0'\n"
                                    "echo 'PAP authentication succeeded'\n"
                                    "echo 'local  IP address 10.64.64.64'\n"
+                                   "echo 'remote IP address 10.64.0.1'\n"
+                                   "echo 'primary   DNS address 10.99.0.53'\n"
+                                   "echo 'Script /etc/ppp/ip-up started (pid 9)'\n"
+                                   "sleep 0.5; touch \"$d/ip-up-done\"\n"
+                                   "echo 'Script /etc/ppp/ip-up finished (pid 9), status = 0x0'\n"
                                    "while :; do sleep 0.05; done\n");
     Install(modem.Port(), pppd.string());
     DialRecorder rec;
@@ -521,7 +606,13 @@ TEST_F(SerialModemTest, ALinkUpThroughPppdIsConnectedCountedAndHungUp)
     const Reports connected = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0},
                                {6, 0}, {14, 0}, {10, 0}, {18, 0}, {8192, 0}};
     EXPECT_EQ(rec.Reports(), connected) << ServiceLogText();
+    // usable only once pppd's ip-up has put the DNS in place
+    EXPECT_TRUE(fs::exists(pppd.parent_path() / "ip-up-done"));
     EXPECT_EQ(Status(h).rasconnstate, RASCS_Connected);
+    EXPECT_NE(Ctl({"connections"}).find("\taddress 10.64.64.64, peer 10.64.0.1, DNS 10.99.0.53\n"), std::string::npos)
+        << Ctl({"connections"});
+    EXPECT_NE(ServiceLogText().find("the link is up on ppp9: address 10.64.64.64, peer 10.64.0.1, DNS 10.99.0.53"),
+              std::string::npos) << ServiceLogText();
     RAS_STATS st{};
     st.dwSize = 60;
     EXPECT_EQ(RAS(RasGetConnectionStatistics)(h, &st), SUCCESS);
@@ -555,7 +646,8 @@ TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
     EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(691)));
     // A link that was up and ends on its own (the modem hung up) is lost
     // with the link's error; rasctl drop does the same to a live one.
-    FakePppd("echo 'local  IP address 10.64.64.64'\nsleep 0.5\necho 'Modem hangup'\nexit 16\n");
+    FakePppd("echo 'local  IP address 10.64.64.64'\necho 'Script /etc/ppp/ip-up started (pid 9)'\n"
+             "echo 'Script /etc/ppp/ip-up finished (pid 9), status = 0x0'\nsleep 0.5\necho 'Modem hangup'\nexit 16\n");
     {
         DialRecorder rec;
         HRASCONN h = 0;
@@ -581,6 +673,68 @@ TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
         EXPECT_TRUE(NoChildLeft());
         EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     }
+}
+
+TEST_F(SerialModemTest, AnIpUpThatHangsHoldsTheDialNoLongerThanItsBound)
+{
+    FakeModem modem;
+    const fs::path pppd = FakePppd("echo 'local  IP address 10.64.64.64'\necho 'Script /etc/ppp/ip-up started (pid 9)'\n"
+                                   "while :; do sleep 0.05; done\n");
+    Install(modem.Port(), pppd.string());
+    DialRecorder rec;
+    HRASCONN h = 0;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(rec.WaitFinal(20s)) << ServiceLogText();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(rec.Reports().back(), std::make_pair(DWORD(RASCS_Connected), DWORD(0)));
+    EXPECT_GE(took, 9s);
+    EXPECT_LT(took, 15s);
+    EXPECT_NE(ServiceLogText().find("pppd's ip-up did not finish in time"), std::string::npos);
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// rasctl doctor on this machine's stand-ins: each failing line has its mend.
+TEST_F(SerialModemTest, TheDoctorNamesWhatStandsInTheWayAndHowToMendIt)
+{
+    const fs::path places = root_ / "doctor";
+    fs::create_directories(places / "peers");
+    fs::create_directories(places / "modules");
+    fs::create_directories(places / "sys");
+    DoctorPlaces p;
+    p.peersFolder = places / "peers";
+    p.devPpp = places / "ppp";
+    p.sysModules = places / "sys";
+    p.kernelModules = places / "modules";
+    p.askModemManager = false;
+    const auto doctor = [&](int expect) {
+        std::ostringstream out;
+        EXPECT_EQ(Doctor(out, p), expect) << out.str();
+        return out.str();
+    };
+    std::string said = doctor(1);
+    EXPECT_NE(said.find("FAIL  pppd's options for the dials " + (places / "peers/skyportal").string()
+                        + " are missing. Mend it: sudo apt-get install --reinstall -o Dpkg::Options::=--force-confmiss skyportal"),
+              std::string::npos) << said;
+    EXPECT_NE(said.find("this kernel has no PPP support"), std::string::npos) << said;
+    EXPECT_NE(said.find("FAIL  no modem configured. Mend it: rasctl add-modem \"My Phone\" /dev/tty"), std::string::npos) << said;
+
+    FakeModem modem;
+    Ctl({"add-modem", kPhone, modem.Port()});
+    std::ofstream(places / "peers/skyportal") << "noauth\n";
+    std::ofstream(places / "peers/skyportal-defaultroute") << "file /etc/ppp/peers/skyportal\n";
+    std::ofstream(places / "ppp") << "";
+    std::ofstream(places / "modules/modules.dep") << "kernel/drivers/net/ppp/ppp_async.ko: kernel/drivers/net/ppp/ppp_generic.ko\n";
+    said = doctor(::access("/usr/sbin/pppd", X_OK) == 0 ? 0 : 1);
+    EXPECT_EQ(said.find("FAIL  pppd's"), std::string::npos) << said;
+    EXPECT_NE(said.find("ok    the modem \"" + std::string(kPhone) + "\": its port " + modem.Port()), std::string::npos) << said;
+    EXPECT_NE(said.find("ok    the kernel's serial PPP (ppp_async) loads when pppd asks for it"), std::string::npos) << said;
+
+    // A modem whose port has gone (unplugged).
+    SetNetwork(kPhone, "Port", "/dev/ttyACM77");
+    said = doctor(1);
+    EXPECT_NE(said.find("FAIL  the modem \"" + std::string(kPhone) + "\": its port /dev/ttyACM77 is not there"), std::string::npos) << said;
 }
 
 // ------------------------------------------------------------------ lock files and ModemManager
@@ -744,6 +898,24 @@ TEST_F(PortClaimTest, ModemManagerThatWillNotLetGoGives633WithTheWayOut)
     EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_ConnectDevice), DWORD(676)));
     EXPECT_EQ(ServiceLogText().find("ModemManager", before), std::string::npos);
     EXPECT_EQ(ErrorString(633), table633);
+}
+
+TEST_F(PortClaimTest, TheTextsOf720And633SayWhatTheServiceFoundAndPointToTheDoctor)
+{
+    NoteDial(DialNote::None);
+    for (const DWORD code : {633u, 720u})
+        EXPECT_NE(ErrorString(code).find("rasctl doctor"), std::string::npos) << code;
+    EXPECT_EQ(ErrorString(691).find("doctor"), std::string::npos);
+    NoteDial(DialNote::NoPeersFile);
+    const std::string missing = ErrorString(720);
+    EXPECT_NE(missing.find("/etc/ppp/peers/skyportal is not there"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("sudo apt-get install --reinstall -o Dpkg::Options::=--force-confmiss skyportal"),
+              std::string::npos) << missing;
+    NoteDial(DialNote::PeersFileUnreadable);
+    const std::string unreadable = ErrorString(720);
+    EXPECT_NE(unreadable.find("sudo adduser $USER dip"), std::string::npos) << unreadable;
+    EXPECT_EQ(ErrorString(633).find("peers"), std::string::npos);
+    NoteDial(DialNote::None);
 }
 
 } // namespace
