@@ -3,6 +3,7 @@
 #include "crypto/uEncrypt.h"
 #include "platform/base/CommandLine.h"
 #include "platform/base/Cp1251.h"
+#include "platform/base/IniFile.h"
 
 #include <charconv>
 #include <exception>
@@ -18,33 +19,6 @@ bool PlainValues() {
     return ParamStr(2) == "/r";
 }
 
-// Lines split at CR, LF or CR LF; a final line break adds no empty name.
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.emplace_back(text.substr(start, i - start));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-        ++i;
-    }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
-    return lines;
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
 
 // A decimal integer, 0 when the text is not one.
 int32_t ToIntDef0(std::string_view text) {

@@ -8,6 +8,7 @@
 #include "connection/TDialSession.h"
 #include "platform/base/Cp1251.h"
 #include "platform/base/ProgramInfo.h"
+#include "platform/rasapi/RasProtocol.h"
 #include "platform/rasman/DefaultMachine.h"
 #include "ras/Modems.h"
 #include "ras/RasBinding.h"
@@ -319,10 +320,31 @@ std::vector<TLink> Links(const std::string& modem)
     return links;
 }
 
+// The link's addresses and DNS servers as the service lists them (a real
+// modem's link once it is usable; the simulated network has none).
+std::string LinkAddresses(HRASCONN handle)
+{
+    const int fd = ras::ConnectToService();
+    if (fd < 0)
+        return {};
+    ras::Frame reply;
+    const bool answered = ras::Exchange(fd, ras::Msg::CtlList, "", reply);
+    ::close(fd);
+    ras::ServiceListing listing;
+    if (!answered || !ras::ReadServiceListing(reply.payload, listing))
+        return {};
+    for (const auto& c : listing.connections)
+        if (c.handle == handle)
+            return c.addresses;
+    return {};
+}
+
 void PrintConnected(const TLink& link, bool adopted)
 {
     std::cout << (adopted ? "connected (taken over): " : "connected: ") << link.entry << " on " << link.device
               << " (connection " << link.handle << ")" << std::endl;
+    if (const std::string addresses = LinkAddresses(link.handle); !addresses.empty())
+        std::cout << addresses << std::endl;
 }
 
 std::string Duration(uint32_t ms)
@@ -357,6 +379,8 @@ int Status(const std::string& modem)
                   << "time: " << time << "\n"
                   << "received: " << recv << " bytes\n"
                   << "sent: " << xmit << " bytes" << std::endl;
+        if (const std::string addresses = LinkAddresses(l.handle); !addresses.empty())
+            std::cout << addresses << std::endl;
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "crypto/uEncrypt.h"
 #include "platform/base/Cp1251.h"
+#include "platform/base/IniFile.h"
 #include "platform/registry/Registry.h"
 
 #include <exception>
@@ -13,33 +14,6 @@ namespace {
 
 constexpr std::string_view kSettingsKey = "\\Software\\Zentora\\Skyportal";
 
-// Lines split at CR, LF or CR LF; a final line break adds no empty name.
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.emplace_back(text.substr(start, i - start));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-        ++i;
-    }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
-    return lines;
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
 
 } // namespace
 

@@ -38,8 +38,8 @@ finish()
     cp /home/subscriber/.local/share/skyportal/run/rasman.log "$SHARE/rasman.log" 2>/dev/null
     cp /srv/operator/logs/access.log "$SHARE/access.log" 2>/dev/null
     local c
-    for c in package link-up default-route dns listing update-check download lost-link history no-pppd \
-             dns-restored routes-restored; do
+    for c in package link-up default-route dns listing update-check download program-statistics lost-link \
+             history event-log no-pppd dns-restored routes-restored; do
         grep -q "^[A-Z]* $c:" "$RESULTS" || echo "FAIL $c: not reached" >>"$RESULTS"
     done
     echo "END" >>"$RESULTS"
@@ -212,6 +212,13 @@ within() { awk -v a="$1" -v b="$2" 'BEGIN {d = a - b; if (d < 0) d = -d; exit !(
 check download "$got bytes fetched; the kernel counted $kernel, the program's statistics $counted (session $svc1, kernel $rx1)" \
     bash -c "[ $got -ge 1048576 ] && [ $counted -gt 0 ] && awk -v a=$counted -v b=$kernel 'BEGIN {d = a - b; if (d < 0) d = -d; exit !(d <= b * 0.03)}'"
 
+# The program's own statistics: its last sample in its event log, which the
+# installed program cannot write beside itself and keeps in the machine root.
+applog=/home/subscriber/.local/share/skyportal/GPRSlog.log
+prog_rx=$(grep 'src: THREAD-new-stat' "$applog" 2>/dev/null | tail -n1 | sed -n 's/.* Received \([0-9]*\) .*/\1/p')
+check program-statistics "the program's last sample: received ${prog_rx:-nothing}; the kernel $rx1" \
+    within "${prog_rx:-0}" "$rx1"
+
 # 5. The operator ends the link: the program notices and asks.
 op=$(cat /run/operator-pppd.pid 2>/dev/null)
 kill -TERM "$op" 2>/dev/null
@@ -221,6 +228,11 @@ check lost-link "operator's pppd $op ended; the program asks \"$BREAK_TITLE\" (w
 hist=$(as_user rasctl history sessions 1 --csv | tail -n1)
 sess_rx=$(awk -F, '{print $(NF-2)}' <<<"$hist")
 check history "the last session: $hist; the kernel counted $rx1 received" within "${sess_rx:-0}" "$rx1"
+
+lines=$(grep -c ' : src: ' "$applog" 2>/dev/null)
+check event-log "$applog: ${lines:-no} lines, $(grep -o 'src: [A-Za-z-]*' "$applog" 2>/dev/null | sort -u | tr '\n' ' ')" \
+    bash -c "grep -q 'src: DIAL-params' '$applog' && grep -q 'src: THREAD-new-stat' '$applog' &&
+             grep -qF 'the event log goes to $applog' '$SHARE/program.log'"
 
 # 6. Nothing left, DNS and routes as before.
 for _ in $(seq 100); do pgrep -x pppd >/dev/null || break; sleep 0.1; done

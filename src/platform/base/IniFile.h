@@ -50,5 +50,9 @@ private:
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b);
 // The text without white space (any of " \t\r\n\v\f") at either end.
 [[nodiscard]] std::string_view TrimSpace(std::string_view s);
+// Lines split at CR, LF or CR LF; a final line break adds no empty line.
+[[nodiscard]] std::vector<std::string> SplitLines(std::string_view text);
+// The lines, each ended by CR LF.
+[[nodiscard]] std::string JoinLines(const std::vector<std::string>& lines);
 
 } // namespace sp
