@@ -643,7 +643,16 @@ TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
     FakeModem modem;
     const fs::path pppd = FakePppd("echo 'PAP authentication failed'\nexit 19\n");
     Install(modem.Port(), pppd.string());
+    // Each next dial only once the modem has seen the last one hang up: on a
+    // loaded machine it may still be in its data mode, silent to ATZ.
+    const auto hungUp = [&](int count) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (modem.Hangups() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return modem.Hangups() >= count;
+    };
     EXPECT_EQ(DialToEnd(), std::make_pair(DWORD(RASCS_Authenticate), DWORD(691)));
+    ASSERT_TRUE(hungUp(1));
     // A link that was up and ends on its own (the modem hung up) is lost
     // with the link's error; rasctl drop does the same to a live one.
     FakePppd("echo 'local  IP address 10.64.64.64'\necho 'Script /etc/ppp/ip-up started (pid 9)'\n"
@@ -661,6 +670,7 @@ TEST_F(SerialModemTest, PppdRefusedOrEndedBecomesTheConnectionsError)
         EXPECT_EQ(Status(h).dwError, 629u);
         EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     }
+    ASSERT_TRUE(hungUp(2));
     FakePppd("echo 'local  IP address 10.64.64.64'\nwhile :; do sleep 0.05; done\n");
     {
         DialRecorder rec;
