@@ -195,7 +195,12 @@ public:
                 folder.resize(folder.size() - std::strlen(ext));
         if (folder.empty() || folder.size() > 60)
             folder = "skyportal-report";
-        if (!tar.Add(folder + "/report.txt", secrets_.Scrub(report_.str()), o_.now, result.error))
+        // An init string with a PIN may stand in any text (the registry, the
+        // service's views and log): all are masked before any is scrubbed.
+        std::string report = MaskInitSecrets(report_.str(), secrets_);
+        for (Piece& m : members_)
+            m.content = MaskInitSecrets(m.content, secrets_);
+        if (!tar.Add(folder + "/report.txt", secrets_.Scrub(report), o_.now, result.error))
             return result;
         for (const Piece& m : members_)
             if (!tar.Add(folder + "/" + m.name, secrets_.Scrub(m.content), o_.now, result.error))
@@ -244,7 +249,7 @@ private:
             const IniFile f = IniFile::Parse(ini.data);
             version = f.Get("system", "version").value_or("5.1");
             platform = f.Get("system", "platform").value_or(version.rfind("4", 0) == 0 ? "9x" : "nt");
-            Member("machine.ini", ToUtf8(ini.data), Size(ini.size));
+            Member("machine.ini", ToUtf8(MaskIniPasswords(ini.data, secrets_)), Size(ini.size));
         } else {
             Problem(Describe(iniPath, ini));
         }
@@ -264,7 +269,7 @@ private:
         for (const std::string& n : registry_.notes)
             Problem("registry: " + n);
         if (registry_.readable)
-            Member("registry.reg", registry_.regFile,
+            Member("registry.reg", MaskIniPasswords(registry_.regFile, secrets_),
                    "the program's key (values deciphered) and the modem keys");
 
         const fs::path netPath = o_.root / "network.ini";
@@ -298,7 +303,7 @@ private:
         const auto& settings = registry_.settings;
         report_ << "\nSettings (HKEY_LOCAL_MACHINE" << kProgramKey << ")\n";
         for (const RegistryReport::Setting& s : settings) {
-            std::string value = s.value;
+            std::string value = MaskSecretWords(s.value, secrets_);
             for (char& c : value)
                 if (c == '\r' || c == '\n')
                     c = ' ';
@@ -513,10 +518,10 @@ private:
         if (log.leftOut)
             what += "; the file's last " + Size(r.size - log.leftOut) + " of " + Size(r.size);
         if (log.notDeciphered) {
-            what += "; " + std::to_string(log.notDeciphered) + " kept as they are, marked \"" +
-                    std::string(TrimSpace(kNotDeciphered)) + "\"";
+            what += "; " + std::to_string(log.notDeciphered) + " left out, marked \"" +
+                    std::string(kNotDeciphered) + "\"";
             Problem(path.string() + ": " + Count(log.notDeciphered, "line") +
-                    " that could not be deciphered (kept, marked)");
+                    " that could not be deciphered (left out, marked)");
         }
         Member(member, log.text, what);
         return log;

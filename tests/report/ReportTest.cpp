@@ -208,7 +208,7 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
 
     const std::string& log = m["GPRSlog.log"];
     EXPECT_TRUE(Has(log, "10:00:01 : src: WINVER      code: 501         msg: version of Windows\n")) << log;
-    EXPECT_TRUE(Has(log, "[not deciphered] 0F1E2D3C4B5A\n")) << log;
+    EXPECT_TRUE(Has(log, "[not deciphered, left out] 12 bytes\n")) << log;
     EXPECT_TRUE(Has(log, "msg: Speed: 120 Received 5000")) << log;
     EXPECT_TRUE(Has(m["Zentora-copy-GPRSlog.log"], "09:00:00 : src: WINVER"));
     EXPECT_TRUE(Has(m["registry.reg"], "\"Modem\"=\"My Phone\"")) << m["registry.reg"];
@@ -226,6 +226,43 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
     for (const std::string& secret :
          {std::string(kPassword), std::string(kNetworkPassword), sp::Utf8ToCp1251(kNetworkPassword),
           std::string("5AC31E9740B86DF2"), std::string("\x5A\xC3\x1E\x97\x40\xB8\x6D\xF2")})
+        EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
+}
+
+// Secrets that stand where no key names them: a SIM PIN in an init string,
+// a password inside another value, a line commented out, a damaged log line.
+TEST_F(ReportTest, SecretsOutsidePasswordKeysLeaveEveryText) {
+    {
+        sp::TRegistry reg(root_ / "registry.db");
+        reg.SetRootKey(sp::RegHive::LocalMachine);
+        ASSERT_TRUE(reg.OpenKey(std::string(sp::ras::kNtModemClassKey) + "\\0000", true));
+        reg.WriteString("FriendlyName", "My Phone");
+        reg.WriteString("UserInit", "AT+CPIN=\"4398\";+CGDCONT=1,\"IP\",\"internet\"");
+        ASSERT_TRUE(reg.OpenKey(std::string(sp::ras::kNtModemClassKey) + "\\0001", true));
+        reg.WriteString("FriendlyName", "Other");
+        reg.WriteString("UserInit", "AT+CLCK=\"SC\",0,\"8765\"");
+    }
+    Write(root_ / "network.ini", "[My Phone]\r\nDriver=serial\r\nPppdOptions=user bob password Pq-55-z noauth\r\n"
+                                 ";Password=Old-pass-1\r\n");
+    Write(root_ / "run/rasman.log", "serial: sent AT+CPWD=\"SC\",\"4398\",\"9999\"\npin 4398 taken\n");
+    const std::string params = "Entry: Zentora ; Pswd: Log-pass-3  ";
+    std::string damaged = Enciphered("10:00:05", "DIAL-params", 0, params);
+    damaged.erase(damaged.size() - 4, 1); // one digit lost: not a whole line any more
+    Write(program_.parent_path() / "GPRSlog.log", Enciphered("10:00:01", "WINVER", 501, "v") + damaged);
+
+    const fs::path out = dir_ / "r.tar.gz";
+    ASSERT_EQ(Report(out).exitCode, 0);
+    auto m = Unpack(out);
+    EXPECT_TRUE(Has(m["report.txt"], "UserInit:  AT+CPIN=********;+CGDCONT=1,\"IP\",\"internet\"")) << m["report.txt"];
+    EXPECT_TRUE(Has(m["registry.reg"], "AT+CLCK=********\"")) << m["registry.reg"];
+    EXPECT_TRUE(Has(m["network.ini"], "user bob password ******** noauth\r\n;Password=********\r\n"))
+        << m["network.ini"];
+    EXPECT_TRUE(Has(m["GPRSlog.log"], "[not deciphered, left out] ")) << m["GPRSlog.log"];
+    EXPECT_TRUE(Has(m["report.txt"], "1 line that could not be deciphered (left out")) << m["report.txt"];
+    const auto tarStream = sp::RunChild({"gzip", "-dc", out.string()}, {}, 30s, 64 << 20);
+    ASSERT_EQ(tarStream.exitCode, 0);
+    for (const std::string& secret : std::vector<std::string>{"4398", "8765", "9999", "Pq-55-z", "Old-pass-1", "Log-pass-3",
+                                     damaged.substr(0, damaged.size() - 2)})
         EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
 }
 
