@@ -170,6 +170,24 @@ std::vector<std::string> SplitCsvLine(const std::string& line) {
     return fields;
 }
 
+// The archive's folder: the output's name without its extensions when that
+// is a plain name (letters, digits, '-', '_', '.', not beginning with a dot),
+// else "skyportal-report".
+std::string FolderName(const fs::path& output) {
+    std::string folder = output.filename().string();
+    for (const char* ext : {".gz", ".tgz", ".tar"})
+        if (folder.size() > std::strlen(ext) &&
+            folder.compare(folder.size() - std::strlen(ext), std::string::npos, ext) == 0)
+            folder.resize(folder.size() - std::strlen(ext));
+    const bool plain = std::all_of(folder.begin(), folder.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '_' || c == '.';
+    });
+    if (!plain || folder.empty() || folder.front() == '.' || folder.size() > 60)
+        return "skyportal-report";
+    return folder;
+}
+
 class Builder {
 public:
     explicit Builder(const ReportOptions& o) : o_(o) {}
@@ -188,13 +206,7 @@ public:
         Files();
         Problems();
         // Everything gathered: a secret met anywhere leaves every text.
-        std::string folder = o_.output.filename().string();
-        for (const char* ext : {".gz", ".tgz", ".tar"})
-            if (folder.size() > std::strlen(ext) &&
-                folder.compare(folder.size() - std::strlen(ext), std::string::npos, ext) == 0)
-                folder.resize(folder.size() - std::strlen(ext));
-        if (folder.empty() || folder.size() > 60)
-            folder = "skyportal-report";
+        const std::string folder = FolderName(o_.output);
         // An init string with a PIN may stand in any text (the registry, the
         // service's views and log): all are masked before any is scrubbed.
         std::string report = MaskInitSecrets(report_.str(), secrets_);

@@ -266,6 +266,24 @@ TEST_F(ReportTest, SecretsOutsidePasswordKeysLeaveEveryText) {
         EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
 }
 
+// An odd output name gives the archive's plain folder, and no member is
+// readable by others once unpacked.
+TEST_F(ReportTest, MembersStayInsideAPlainFolderAndAreTheOwnersAlone) {
+    for (const std::string name : {"...tar.gz", "..tgz", "a b$.tar.gz"}) {
+        const fs::path out = dir_ / name;
+        ASSERT_EQ(Report(out).exitCode, 0) << name;
+        const auto list = sp::RunChild({"tar", "-tvzf", out.string()}, {}, 30s, 1 << 20);
+        ASSERT_EQ(list.exitCode, 0) << list.err;
+        std::stringstream lines(list.out);
+        int members = 0;
+        for (std::string line; std::getline(lines, line); ++members) {
+            EXPECT_TRUE(line.starts_with("-rw------- ")) << line;
+            EXPECT_TRUE(Has(line, " skyportal-report/")) << name << ": " << line;
+        }
+        EXPECT_GT(members, 3);
+    }
+}
+
 // Each bad input is described inside; the archive is still written, into
 // the home folder when there is no desktop folder.
 TEST_F(ReportTest, BadInputIsReportedInsideAndTheReportIsStillWritten) {
