@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -282,6 +285,42 @@ TEST_F(ReportTest, MembersStayInsideAPlainFolderAndAreTheOwnersAlone) {
         }
         EXPECT_GT(members, 3);
     }
+}
+
+// Run by root on a subscriber's machine root, the report reads no file a
+// link points at or another user owns, and a FIFO does not hold it.
+TEST_F(ReportTest, LinksFifosAndOtherUsersFilesInTheRootAreNotRead) {
+    Write(dir_ / "outside/secret.ini", "[system]\r\nversion=TOP-SECRET-1\r\n");
+    Write(dir_ / "outside/run/rasman.log", "LINKED-LOG-3\n");
+    fs::remove(root_ / "machine.ini");
+    fs::create_symlink(dir_ / "outside/secret.ini", root_ / "machine.ini");
+    fs::remove_all(root_ / "run");
+    fs::create_directory_symlink(dir_ / "outside/run", root_ / "run");
+    ASSERT_EQ(::mkfifo((root_ / "registry.db").c_str(), 0600), 0);
+    Write(root_ / "network.ini", "[Service]\r\nTickMs=OTHER-USER-2\r\n");
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        ASSERT_EQ(::chown((root_ / "network.ini").c_str(), 65534, 65534), 0);
+    }
+
+    const fs::path out = dir_ / "r.tar.gz";
+    const auto r = Report(out);
+    ASSERT_FALSE(r.timedOut);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto m = Unpack(out);
+    const std::string& report = m["report.txt"];
+    for (const std::string& expected :
+         {(root_ / "machine.ini").string() + ": cannot be read (a symbolic link, not followed)",
+          (root_ / "run/rasman.log").string() + ": cannot be read (a symbolic link on the way, not followed)",
+          "the registry cannot be read: " + (root_ / "registry.db").string() + ": cannot be read (not a regular file)"})
+        EXPECT_TRUE(Has(report, expected)) << expected << "\n" << report;
+    if (asRoot) {
+        EXPECT_TRUE(Has(report, (root_ / "network.ini").string() + ": cannot be read (owned by another user"))
+            << report;
+    }
+    const auto tarStream = sp::RunChild({"gzip", "-dc", out.string()}, {}, 30s, 64 << 20);
+    for (const char* leaked : {"TOP-SECRET-1", "LINKED-LOG-3", "OTHER-USER-2"})
+        EXPECT_FALSE(Has(tarStream.out, leaked)) << leaked;
 }
 
 // Each bad input is described inside; the archive is still written, into
