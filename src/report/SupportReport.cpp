@@ -122,9 +122,9 @@ FileRead ReadBounded(const fs::path& path, size_t limit, bool tail) {
 // the root, and only when they are regular files of the root's owner: run
 // by root on a subscriber's root, a link or a file put there must not bring
 // another file (/etc/shadow) into the report, nor a FIFO hang it.
-class MachineRoot {
+class RootFiles {
 public:
-    explicit MachineRoot(const fs::path& root)
+    explicit RootFiles(const fs::path& root)
         : root_(root), fd_(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
         struct stat st {};
         if (fd_.get() >= 0 && ::fstat(fd_.get(), &st) == 0)
@@ -742,7 +742,7 @@ private:
     }
 
     const ReportOptions& o_;
-    MachineRoot files_;
+    RootFiles files_;
     std::ostringstream report_;
     struct Piece {
         std::string name, content, what;
