@@ -384,10 +384,15 @@ TTopLevelWindow::TTopLevelWindow(std::string_view className, std::string_view ti
             if (bound)
                 d->socketFile = path;
         }
-        qWarning("the window's socket name %s is held by another user (uid %s); %s", name.c_str(),
-                 holder ? std::to_string(*holder).c_str() : "unknown",
-                 bound ? ("listening on " + path.string() + " instead").c_str()
-                       : "no second start will find this window");
+        if (holder && *holder == ::geteuid())
+            qWarning("the window's socket name %s is held by another process of this user; no second start "
+                     "will find this window",
+                     name.c_str());
+        else
+            qWarning("the window's socket name %s is held by another user (uid %s); %s", name.c_str(),
+                     holder ? std::to_string(*holder).c_str() : "unknown",
+                     bound ? ("listening on " + path.string() + " instead").c_str()
+                           : "no second start will find this window");
     }
     if (!bound || ::listen(d->listenFd, 16) != 0) {
         ::close(d->listenFd);
