@@ -23,6 +23,15 @@ bool Runnable(const QString& path) {
 TReportAction::TReportAction(QObject* parent)
     : QAction(QStringLiteral("Отчёт для службы поддержки..."), parent) {
     connect(this, &QAction::triggered, this, &TReportAction::Start);
+    FLimit.setSingleShot(true);
+    connect(&FLimit, &QTimer::timeout, this, [this] {
+        if (FProcess == nullptr)
+            return;
+        FStopped = true;
+        FProcess->terminate();
+        // One that ignores the request is ended all the same.
+        QTimer::singleShot(2000, FProcess, [p = FProcess] { p->kill(); });
+    });
 }
 
 TReportAction::~TReportAction() {
@@ -70,7 +79,9 @@ void TReportAction::Start() {
         if (error == QProcess::FailedToStart)
             Finished(-1, QProcess::CrashExit);
     });
+    FStopped = false;
     FProcess->start(QIODevice::ReadOnly);
+    FLimit.start(FTimeLimit);
 }
 
 void TReportAction::Finished(int exitCode, QProcess::ExitStatus status) {
@@ -78,13 +89,19 @@ void TReportAction::Finished(int exitCode, QProcess::ExitStatus status) {
     if (process == nullptr)
         return;
     FProcess = nullptr;
+    FLimit.stop();
     const QString out = QString::fromUtf8(process->readAllStandardOutput()).trimmed();
     QString err = QString::fromUtf8(process->readAllStandardError()).trimmed();
     if (status != QProcess::NormalExit && err.isEmpty())
         err = process->errorString();
     process->deleteLater();
     setEnabled(true);
-    if (status == QProcess::NormalExit && exitCode == 0 && !out.isEmpty()) {
+    if (FStopped) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(FTimeLimit).count();
+        Report(false, QStringLiteral("программа %1 не закончила отчёт за %2 с и остановлена")
+                          .arg(QLatin1String(kToolName))
+                          .arg(seconds));
+    } else if (status == QProcess::NormalExit && exitCode == 0 && !out.isEmpty()) {
         const QString path = out.section(QLatin1Char('\n'), -1);
         Report(true, path);
         ShellExecuteOpen(QFileInfo(path).absolutePath().toStdString());

@@ -23,6 +23,10 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
+std::string Count(size_t bytes) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
 } // namespace
 
 DecipheredLog DecipherLog(std::string_view bytes, uint64_t fileSize, uint64_t leftOut, SecretSet& secrets) {
@@ -54,7 +58,7 @@ DecipheredLog DecipherLog(std::string_view bytes, uint64_t fileSize, uint64_t le
         } else if (text = Cp1251ToUtf8(line); ParseLogLine(text, parsed)) {
             ++log.plain;
         } else {
-            text = std::string(kNotDeciphered) + text;
+            text = std::string(kNotDeciphered) + " " + Count(line.size());
             ++log.notDeciphered;
         }
         if (text.find("Pswd: ") != std::string::npos)

@@ -9,8 +9,9 @@ namespace sp {
 
 // The event log GPRSlog.log as the support service reads it: its last
 // bytes, each enciphered line deciphered, plain lines (written with /n) as
-// they are, both in UTF-8. A line that is neither is kept as it stands
-// (read as code page 1251), marked with kNotDeciphered.
+// they are, both in UTF-8. A line that is neither is left out: a damaged
+// enciphered line still gives its text (and a password in it) to anyone
+// with the cipher. Its place keeps kNotDeciphered and its length.
 struct DecipheredLog {
     std::string text; // UTF-8, one line per line of the file, "\n" ends
     std::vector<std::string> lines;
@@ -21,7 +22,7 @@ struct DecipheredLog {
     size_t notDeciphered = 0;
 };
 
-inline constexpr std::string_view kNotDeciphered = "[not deciphered] ";
+inline constexpr std::string_view kNotDeciphered = "[not deciphered, left out]";
 
 class SecretSet;
 

@@ -39,6 +39,86 @@ std::string Unescape(std::string_view s) {
     return out;
 }
 
+
+bool WordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+
+bool StartsNoCase(std::string_view text, size_t at, std::string_view word) {
+    if (text.size() - at < word.size())
+        return false;
+    for (size_t i = 0; i < word.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[at + i])) != word[i])
+            return false;
+    return true;
+}
+
+// The value with the word after each password word masked; the words found.
+std::string MaskWords(std::string_view value, std::vector<std::string>& words) {
+    std::string out;
+    size_t i = 0;
+    while (i < value.size()) {
+        size_t len = 0;
+        if (i == 0 || !WordChar(value[i - 1]))
+            for (std::string_view w : {"password", "passwd", "pin"})
+                if (StartsNoCase(value, i, w) && (i + w.size() == value.size() || !WordChar(value[i + w.size()]))) {
+                    len = w.size();
+                    break;
+                }
+        if (len == 0) {
+            out += value[i++];
+            continue;
+        }
+        size_t j = i + len;
+        while (j < value.size() && (value[j] == ' ' || value[j] == '\t' || value[j] == '=' || value[j] == ':'))
+            ++j;
+        size_t start = j, end = j;
+        if (j < value.size() && (value[j] == '"' || value[j] == '\'')) {
+            start = j + 1;
+            end = value.find(value[j], start);
+            if (end == std::string_view::npos)
+                end = value.size();
+        } else {
+            while (end < value.size() && value[end] != ' ' && value[end] != '\t' && value[end] != '"' &&
+                   value[end] != '\'' && value[end] != '\r' && value[end] != '\n')
+                ++end;
+        }
+        out += value.substr(i, start - i);
+        if (end > start) {
+            words.emplace_back(value.substr(start, end - start));
+            out += kMasked;
+        }
+        i = end;
+    }
+    return out;
+}
+
+void AddForms(std::string_view secret, SecretSet& found) {
+    // The files are code page 1251; the report's texts are UTF-8.
+    for (const std::string& form : {std::string(secret), Unescape(secret)}) {
+        found.Add(form);
+        found.Add(Cp1251ToUtf8(form));
+    }
+}
+
+// One argument of an AT command at `at`: quoted (also with the quotes
+// escaped as a .reg file writes them) or bare; its end, or npos.
+size_t ArgumentEnd(std::string_view text, size_t at) {
+    if (text.substr(at, 2) == "\\\"") {
+        const size_t close = text.find("\\\"", at + 2);
+        return close == std::string_view::npos ? std::string_view::npos : close + 2;
+    }
+    if (at < text.size() && text[at] == '"') {
+        const size_t close = text.find('"', at + 1);
+        return close == std::string_view::npos ? std::string_view::npos : close + 1;
+    }
+    size_t end = at;
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) != 0 || text[end] == '#' ||
+                                 text[end] == '*' || text[end] == '-' || text[end] == '_'))
+        ++end;
+    return end == at ? std::string_view::npos : end;
+}
+
 } // namespace
 
 void SecretSet::Add(std::string_view secret) {
@@ -59,6 +139,62 @@ std::string SecretSet::Scrub(std::string_view text) const {
     return out;
 }
 
+std::string MaskSecretWords(std::string_view value, SecretSet& found) {
+    std::vector<std::string> words;
+    std::string out = MaskWords(value, words);
+    for (const std::string& w : words)
+        found.Add(w);
+    return out;
+}
+
+std::string MaskInitSecrets(std::string_view text, SecretSet& found) {
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t len = 0;
+        if (text[i] == '+')
+            for (std::string_view name : {"+cpin2", "+cpin", "+clck", "+cpwd"})
+                if (StartsNoCase(text, i, name)) {
+                    len = name.size();
+                    break;
+                }
+        size_t eq = i + len;
+        while (len != 0 && eq < text.size() && text[eq] == ' ')
+            ++eq;
+        if (len == 0 || eq >= text.size() || text[eq] != '=' || text.substr(eq, 2) == "=?") {
+            out += text[i++];
+            continue;
+        }
+        // The arguments, separated by commas; what follows the last one stays.
+        size_t end = eq + 1;
+        for (size_t at = end;;) {
+            while (at < text.size() && text[at] == ' ')
+                ++at;
+            const size_t argEnd = ArgumentEnd(text, at);
+            if (argEnd == std::string_view::npos)
+                break;
+            std::string_view arg = text.substr(at, argEnd - at);
+            while (!arg.empty() && (arg.front() == '"' || arg.front() == '\\'))
+                arg.remove_prefix(1);
+            while (!arg.empty() && (arg.back() == '"' || arg.back() == '\\'))
+                arg.remove_suffix(1);
+            AddForms(arg, found);
+            end = argEnd;
+            at = argEnd;
+            while (at < text.size() && text[at] == ' ')
+                ++at;
+            if (at >= text.size() || text[at] != ',')
+                break;
+            ++at;
+        }
+        out += text.substr(i, eq + 1 - i);
+        if (end > eq + 1)
+            out += kMasked;
+        i = end;
+    }
+    return out;
+}
+
 std::string MaskIniPasswords(std::string_view text, SecretSet& found) {
     std::string out;
     out.reserve(text.size());
@@ -69,25 +205,30 @@ std::string MaskIniPasswords(std::string_view text, SecretSet& found) {
         std::string_view line = text.substr(pos, end - pos);
         pos = end;
         const size_t eq = line.find('=');
-        const std::string_view key =
-            eq == std::string_view::npos ? std::string_view() : TrimSpace(line.substr(0, eq));
-        if (key.empty() || key.front() == ';' || key.front() == '[' || !PasswordKey(key)) {
+        std::string_view key = eq == std::string_view::npos ? std::string_view() : TrimSpace(line.substr(0, eq));
+        // A line commented out still holds what was once saved.
+        while (!key.empty() && (key.front() == ';' || key.front() == '#'))
+            key = TrimSpace(key.substr(1));
+        const std::string_view trimmed = TrimSpace(line);
+        if (!trimmed.empty() && trimmed.front() == '[') {
             out += line;
             continue;
         }
-        std::string_view value = line.substr(eq + 1);
+        const size_t valueAt = eq == std::string_view::npos ? 0 : eq + 1;
+        std::string_view value = line.substr(valueAt);
         std::string_view ending;
         while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
             ending = line.substr(line.size() - (ending.size() + 1));
             value.remove_suffix(1);
         }
-        out += line.substr(0, eq + 1);
-        if (!TrimSpace(value).empty()) {
-            // The files are code page 1251; the report's texts are UTF-8.
-            for (const std::string& form : {std::string(value), Unescape(value)}) {
-                found.Add(form);
-                found.Add(Cp1251ToUtf8(form));
-            }
+        out += line.substr(0, valueAt);
+        if (key.empty() || !PasswordKey(key)) {
+            std::vector<std::string> words;
+            out += MaskWords(value, words);
+            for (const std::string& w : words)
+                AddForms(w, found);
+        } else if (!TrimSpace(value).empty()) {
+            AddForms(value, found);
             out += kMasked;
         }
         out += ending;

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <optional>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace sp {
@@ -49,21 +50,39 @@ struct FileRead {
     std::string error;
 };
 
-// The first (or with tail, the last) `limit` bytes of a file.
-FileRead ReadBounded(const fs::path& path, size_t limit, bool tail) {
-    FileRead r;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        r.state = errno == ENOENT ? FileRead::State::Missing : FileRead::State::Unreadable;
-        r.error = std::strerror(errno);
-        return r;
+// A descriptor closed when it goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    Fd& operator=(Fd&& o) noexcept {
+        std::swap(fd_, o.fd_);
+        return *this;
+    }
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+void Failed(FileRead& r, int err) {
+    r.state = err == ENOENT ? FileRead::State::Missing : FileRead::State::Unreadable;
+    r.error = std::strerror(err);
+}
+
+// The first (or with tail, the last) `limit` bytes of an open file.
+void ReadOpen(const Fd& fd, size_t limit, bool tail, FileRead& r) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         r.state = FileRead::State::Unreadable;
         r.error = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file";
-        ::close(fd);
-        return r;
+        return;
     }
     r.size = static_cast<uint64_t>(st.st_size);
     const uint64_t want = std::min<uint64_t>(r.size, limit);
@@ -71,25 +90,114 @@ FileRead ReadBounded(const fs::path& path, size_t limit, bool tail) {
     r.data.resize(want);
     size_t got = 0;
     while (got < want) {
-        const ssize_t n = ::pread(fd, r.data.data() + got, want - got, start + static_cast<off_t>(got));
+        const ssize_t n = ::pread(fd.get(), r.data.data() + got, want - got, start + static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            r.state = FileRead::State::Unreadable;
-            r.error = std::strerror(errno);
-            ::close(fd);
-            return r;
+            Failed(r, errno);
+            r.data.clear();
+            return;
         }
         if (n == 0)
             break;
         got += static_cast<size_t>(n);
     }
-    ::close(fd);
     r.data.resize(got);
     r.leftOut = r.size - got;
     r.state = FileRead::State::Ok;
+}
+
+// A file outside the machine root (the system's, the program's log).
+FileRead ReadBounded(const fs::path& path, size_t limit, bool tail) {
+    FileRead r;
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        Failed(r, errno);
+    else
+        ReadOpen(fd, limit, tail, r);
     return r;
 }
+
+// The machine root's files, opened without following a link anywhere below
+// the root, and only when they are regular files of the root's owner: run
+// by root on a subscriber's root, a link or a file put there must not bring
+// another file (/etc/shadow) into the report, nor a FIFO hang it.
+class RootFiles {
+public:
+    explicit RootFiles(const fs::path& root)
+        : root_(root), fd_(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_.get() >= 0 && ::fstat(fd_.get(), &st) == 0)
+            owner_ = st.st_uid;
+    }
+
+    // Whether the path lies inside the root, as written.
+    [[nodiscard]] bool Holds(const fs::path& path) const {
+        const fs::path rel = path.lexically_normal().lexically_relative(root_.lexically_normal());
+        return !rel.empty() && *rel.begin() != ".." && *rel.begin() != ".";
+    }
+
+    // The file, or no descriptor with the reason in `r`.
+    [[nodiscard]] Fd Open(const fs::path& path, FileRead& r) const {
+        if (fd_.get() < 0) {
+            Failed(r, ENOENT);
+            return Fd();
+        }
+        const fs::path rel = path.lexically_normal().lexically_relative(root_.lexically_normal());
+        std::vector<std::string> parts;
+        for (const fs::path& p : rel)
+            parts.push_back(p.string());
+        if (parts.empty()) {
+            Failed(r, ENOENT);
+            return Fd();
+        }
+        Fd dir(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const bool last = i + 1 == parts.size();
+            const int flags = last ? O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC
+                                   : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+            Fd next(parts[i] == ".." ? -1 : ::openat(dir.get(), parts[i].c_str(), flags));
+            if (next.get() < 0) {
+                const int err = parts[i] == ".." ? EACCES : errno;
+                struct stat st {};
+                if (::fstatat(dir.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+                    r.state = FileRead::State::Unreadable;
+                    r.error = last ? "a symbolic link, not followed" : "a symbolic link on the way, not followed";
+                } else {
+                    Failed(r, err);
+                }
+                return Fd();
+            }
+            dir = std::move(next);
+        }
+        struct stat st {};
+        if (::fstat(dir.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            r.state = FileRead::State::Unreadable;
+            r.error = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file";
+            return Fd();
+        }
+        if (st.st_uid != owner_) {
+            r.state = FileRead::State::Unreadable;
+            r.error = "owned by another user (uid " + std::to_string(st.st_uid) + ") than the machine root, not read";
+            return Fd();
+        }
+        return dir;
+    }
+
+    [[nodiscard]] FileRead Read(const fs::path& path, size_t limit, bool tail) const {
+        if (!Holds(path))
+            return ReadBounded(path, limit, tail);
+        FileRead r;
+        if (const Fd fd = Open(path, r); fd.get() >= 0)
+            ReadOpen(fd, limit, tail, r);
+        return r;
+    }
+
+private:
+    fs::path root_;
+    Fd fd_;
+    uid_t owner_ = 0;
+};
 
 std::string Describe(const fs::path& path, const FileRead& r) {
     if (r.state == FileRead::State::Missing)
@@ -170,9 +278,27 @@ std::vector<std::string> SplitCsvLine(const std::string& line) {
     return fields;
 }
 
+// The archive's folder: the output's name without its extensions when that
+// is a plain name (letters, digits, '-', '_', '.', not beginning with a dot),
+// else "skyportal-report".
+std::string FolderName(const fs::path& output) {
+    std::string folder = output.filename().string();
+    for (const char* ext : {".gz", ".tgz", ".tar"})
+        if (folder.size() > std::strlen(ext) &&
+            folder.compare(folder.size() - std::strlen(ext), std::string::npos, ext) == 0)
+            folder.resize(folder.size() - std::strlen(ext));
+    const bool plain = std::all_of(folder.begin(), folder.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '_' || c == '.';
+    });
+    if (!plain || folder.empty() || folder.front() == '.' || folder.size() > 60)
+        return "skyportal-report";
+    return folder;
+}
+
 class Builder {
 public:
-    explicit Builder(const ReportOptions& o) : o_(o) {}
+    explicit Builder(const ReportOptions& o) : o_(o), files_(o.root) {}
 
     ReportResult Run() {
         ReportResult result;
@@ -188,14 +314,13 @@ public:
         Files();
         Problems();
         // Everything gathered: a secret met anywhere leaves every text.
-        std::string folder = o_.output.filename().string();
-        for (const char* ext : {".gz", ".tgz", ".tar"})
-            if (folder.size() > std::strlen(ext) &&
-                folder.compare(folder.size() - std::strlen(ext), std::string::npos, ext) == 0)
-                folder.resize(folder.size() - std::strlen(ext));
-        if (folder.empty() || folder.size() > 60)
-            folder = "skyportal-report";
-        if (!tar.Add(folder + "/report.txt", secrets_.Scrub(report_.str()), o_.now, result.error))
+        const std::string folder = FolderName(o_.output);
+        // An init string with a PIN may stand in any text (the registry, the
+        // service's views and log): all are masked before any is scrubbed.
+        std::string report = MaskInitSecrets(report_.str(), secrets_);
+        for (Piece& m : members_)
+            m.content = MaskInitSecrets(m.content, secrets_);
+        if (!tar.Add(folder + "/report.txt", secrets_.Scrub(report), o_.now, result.error))
             return result;
         for (const Piece& m : members_)
             if (!tar.Add(folder + "/" + m.name, secrets_.Scrub(m.content), o_.now, result.error))
@@ -238,13 +363,13 @@ private:
         }
         report_ << "\n";
         const fs::path iniPath = o_.root / "machine.ini";
-        const FileRead ini = ReadBounded(iniPath, kSmallFileLimit, false);
+        const FileRead ini = files_.Read(iniPath, kSmallFileLimit, false);
         std::string version = "5.1", platform = "nt";
         if (ini.state == FileRead::State::Ok) {
             const IniFile f = IniFile::Parse(ini.data);
             version = f.Get("system", "version").value_or("5.1");
             platform = f.Get("system", "platform").value_or(version.rfind("4", 0) == 0 ? "9x" : "nt");
-            Member("machine.ini", ToUtf8(ini.data), Size(ini.size));
+            Member("machine.ini", ToUtf8(MaskIniPasswords(ini.data, secrets_)), Size(ini.size));
         } else {
             Problem(Describe(iniPath, ini));
         }
@@ -258,20 +383,39 @@ private:
     }
 
     void Modems() {
-        registry_ = ReadRegistryReport(o_.root / "registry.db", nt_);
+        // The database is opened by its name; it and its companions are
+        // looked at first, the way every file of the root is.
+        const fs::path db = o_.root / "registry.db";
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            const fs::path part = db.string() + suffix;
+            FileRead r;
+            std::error_code ec;
+            if ((*suffix == '\0' || fs::exists(fs::symlink_status(part, ec))) && files_.Open(part, r).get() < 0 &&
+                r.state != FileRead::State::Missing) {
+                registry_.error = Describe(part, r);
+                break;
+            }
+        }
+        if (registry_.error.empty())
+            registry_ = ReadRegistryReport(db, nt_);
         if (!registry_.readable)
             Problem("the registry cannot be read: " + registry_.error);
         for (const std::string& n : registry_.notes)
             Problem("registry: " + n);
         if (registry_.readable)
-            Member("registry.reg", registry_.regFile,
+            Member("registry.reg", MaskIniPasswords(registry_.regFile, secrets_),
                    "the program's key (values deciphered) and the modem keys");
 
         const fs::path netPath = o_.root / "network.ini";
-        const FileRead net = ReadBounded(netPath, kSmallFileLimit, false);
+        FileRead net;
+        const Fd netFd = files_.Open(netPath, net);
+        if (netFd.get() >= 0)
+            ReadOpen(netFd, kSmallFileLimit, false, net);
         ras::NetworkConfig config;
         if (net.state == FileRead::State::Ok) {
-            config = ras::NetworkConfig::Load(netPath);
+            // The very file that was checked, not whatever the name means now.
+            if (net.leftOut == 0)
+                config = ras::NetworkConfig::Load("/proc/self/fd/" + std::to_string(netFd.get()));
             Member("network.ini", ToUtf8(MaskIniPasswords(net.data, secrets_)),
                    Size(net.size) + ", passwords masked");
         } else {
@@ -298,7 +442,7 @@ private:
         const auto& settings = registry_.settings;
         report_ << "\nSettings (HKEY_LOCAL_MACHINE" << kProgramKey << ")\n";
         for (const RegistryReport::Setting& s : settings) {
-            std::string value = s.value;
+            std::string value = MaskSecretWords(s.value, secrets_);
             for (char& c : value)
                 if (c == '\r' || c == '\n')
                     c = ' ';
@@ -357,7 +501,7 @@ private:
         // The service's own log, the older half first.
         for (const char* name : {"rasman.log.1", "rasman.log"}) {
             const fs::path path = o_.root / "run" / name;
-            const FileRead log = ReadBounded(path, kServiceLogLimit, true);
+            const FileRead log = files_.Read(path, kServiceLogLimit, true);
             if (log.state == FileRead::State::Ok)
                 Member(name, ToUtf8(log.data), Size(log.size) + (log.leftOut ? ", its end" : ""));
             else if (log.state == FileRead::State::Unreadable || std::string(name) == "rasman.log")
@@ -499,7 +643,7 @@ private:
 
     std::optional<DecipheredLog> Log(const fs::path& path, const std::string& member,
                                      const std::string& where) {
-        const FileRead r = ReadBounded(path, kLogTailBytes, true);
+        const FileRead r = files_.Read(path, kLogTailBytes, true);
         if (r.state != FileRead::State::Ok) {
             Problem("the event log " + where + " " + Describe(path, r) +
                     (r.state == FileRead::State::Missing
@@ -513,10 +657,10 @@ private:
         if (log.leftOut)
             what += "; the file's last " + Size(r.size - log.leftOut) + " of " + Size(r.size);
         if (log.notDeciphered) {
-            what += "; " + std::to_string(log.notDeciphered) + " kept as they are, marked \"" +
-                    std::string(TrimSpace(kNotDeciphered)) + "\"";
+            what += "; " + std::to_string(log.notDeciphered) + " left out, marked \"" +
+                    std::string(kNotDeciphered) + "\"";
             Problem(path.string() + ": " + Count(log.notDeciphered, "line") +
-                    " that could not be deciphered (kept, marked)");
+                    " that could not be deciphered (left out, marked)");
         }
         Member(member, log.text, what);
         return log;
@@ -561,7 +705,7 @@ private:
         const fs::path pbkPath = o_.root / "drive_c" / "Documents and Settings" / "All Users" /
                                  "Application Data" / "Microsoft" / "Network" / "Connections" / "Pbk" /
                                  "rasphone.pbk";
-        const FileRead pbk = ReadBounded(pbkPath, kSmallFileLimit, false);
+        const FileRead pbk = files_.Read(pbkPath, kSmallFileLimit, false);
         if (pbk.state == FileRead::State::Ok)
             Member("rasphone.pbk", ToUtf8(MaskIniPasswords(pbk.data, secrets_)),
                    "the phonebook, " + Size(pbk.size) + ", saved passwords masked" +
@@ -598,6 +742,7 @@ private:
     }
 
     const ReportOptions& o_;
+    RootFiles files_;
     std::ostringstream report_;
     struct Piece {
         std::string name, content, what;

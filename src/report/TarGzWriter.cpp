@@ -28,7 +28,7 @@ void Octal(char* field, size_t width, uint64_t value) {
 std::array<char, kBlock> Header(std::string_view name, uint64_t size, std::time_t mtime) {
     std::array<char, kBlock> h{};
     std::memcpy(h.data(), name.data(), name.size());
-    Octal(h.data() + 100, 8, 0644);
+    Octal(h.data() + 100, 8, 0600);
     Octal(h.data() + 108, 8, 0);
     Octal(h.data() + 116, 8, 0);
     Octal(h.data() + 124, 12, size);
@@ -172,6 +172,16 @@ bool TarGzWriter::Add(std::string_view name, std::string_view content, std::time
     if (name.empty() || name.size() > 100) {
         error = "a member's name must be 1 to 100 bytes: " + std::string(name);
         return false;
+    }
+    // Unpacked, a member must land inside the folder it is unpacked in.
+    for (size_t pos = 0; pos <= name.size();) {
+        const size_t slash = std::min(name.find('/', pos), name.size());
+        const std::string_view part = name.substr(pos, slash - pos);
+        if (part.empty() || part == "." || part == "..") {
+            error = "a member's name must be a relative path without . or ..: " + std::string(name);
+            return false;
+        }
+        pos = slash + 1;
     }
     const auto header = Header(name, content.size(), mtime);
     static const std::array<char, kBlock> zeros{};

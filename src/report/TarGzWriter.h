@@ -22,8 +22,8 @@ public:
 
     // False with a reason (the folder cannot be written, ...).
     [[nodiscard]] bool Open(const std::filesystem::path& output, std::string& error);
-    // A regular file, mode 0644. Names are relative, '/'-separated, at most
-    // 100 bytes.
+    // A regular file, mode 0600: the owner's alone once unpacked. Names are
+    // relative, '/'-separated, without "." or "..", at most 100 bytes.
     [[nodiscard]] bool Add(std::string_view name, std::string_view content, std::time_t mtime,
                            std::string& error);
     // Ends the archive and the stream and gives the file its name.

@@ -121,3 +121,22 @@ TEST_F(ReportAction, AFailureIsSaidInTheBoxAndTheWindowStaysAliveMeanwhile) {
         "Ошибка: отчёт не сохранён: no report written: cannot write /x/r.tar.gz: No such file or directory");
     EXPECT_FALSE(fs::exists(opened_));
 }
+
+TEST_F(ReportAction, AToolThatDoesNotEndIsStoppedAtTheLimitAndTheBoxSaysSo) {
+    const fs::path tool = root_->Path() / "report-tool";
+    WriteScript(tool, "exec sleep 60");
+    ::setenv("SKYPORTAL_REPORT", tool.c_str(), 1);
+    TfrmGprsMain& w = Start();
+    TReportAction* item = Item(w);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(TReportAction::kTimeLimit, std::chrono::seconds(60));
+    item->SetTimeLimit(std::chrono::seconds(1));
+
+    MsgBoxRecorder boxes;
+    item->trigger();
+    ASSERT_TRUE(WaitFor([&] { return done_ == 1; }));
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0],
+              "Ошибка: отчёт не сохранён: программа skyportal-report не закончила отчёт за 1 с и остановлена");
+    EXPECT_TRUE(item->isEnabled());
+}

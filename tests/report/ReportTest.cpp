@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -208,7 +211,7 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
 
     const std::string& log = m["GPRSlog.log"];
     EXPECT_TRUE(Has(log, "10:00:01 : src: WINVER      code: 501         msg: version of Windows\n")) << log;
-    EXPECT_TRUE(Has(log, "[not deciphered] 0F1E2D3C4B5A\n")) << log;
+    EXPECT_TRUE(Has(log, "[not deciphered, left out] 12 bytes\n")) << log;
     EXPECT_TRUE(Has(log, "msg: Speed: 120 Received 5000")) << log;
     EXPECT_TRUE(Has(m["Zentora-copy-GPRSlog.log"], "09:00:00 : src: WINVER"));
     EXPECT_TRUE(Has(m["registry.reg"], "\"Modem\"=\"My Phone\"")) << m["registry.reg"];
@@ -227,6 +230,97 @@ TEST_F(ReportTest, PreparedMachineGivesDecipheredLogAndSettingsWithoutPasswordsA
          {std::string(kPassword), std::string(kNetworkPassword), sp::Utf8ToCp1251(kNetworkPassword),
           std::string("5AC31E9740B86DF2"), std::string("\x5A\xC3\x1E\x97\x40\xB8\x6D\xF2")})
         EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
+}
+
+// Secrets that stand where no key names them: a SIM PIN in an init string,
+// a password inside another value, a line commented out, a damaged log line.
+TEST_F(ReportTest, SecretsOutsidePasswordKeysLeaveEveryText) {
+    {
+        sp::TRegistry reg(root_ / "registry.db");
+        reg.SetRootKey(sp::RegHive::LocalMachine);
+        ASSERT_TRUE(reg.OpenKey(std::string(sp::ras::kNtModemClassKey) + "\\0000", true));
+        reg.WriteString("FriendlyName", "My Phone");
+        reg.WriteString("UserInit", "AT+CPIN=\"4398\";+CGDCONT=1,\"IP\",\"internet\"");
+        ASSERT_TRUE(reg.OpenKey(std::string(sp::ras::kNtModemClassKey) + "\\0001", true));
+        reg.WriteString("FriendlyName", "Other");
+        reg.WriteString("UserInit", "AT+CLCK=\"SC\",0,\"8765\"");
+    }
+    Write(root_ / "network.ini", "[My Phone]\r\nDriver=serial\r\nPppdOptions=user bob password Pq-55-z noauth\r\n"
+                                 ";Password=Old-pass-1\r\n");
+    Write(root_ / "run/rasman.log", "serial: sent AT+CPWD=\"SC\",\"4398\",\"9999\"\npin 4398 taken\n");
+    const std::string params = "Entry: Zentora ; Pswd: Log-pass-3  ";
+    std::string damaged = Enciphered("10:00:05", "DIAL-params", 0, params);
+    damaged.erase(damaged.size() - 4, 1); // one digit lost: not a whole line any more
+    Write(program_.parent_path() / "GPRSlog.log", Enciphered("10:00:01", "WINVER", 501, "v") + damaged);
+
+    const fs::path out = dir_ / "r.tar.gz";
+    ASSERT_EQ(Report(out).exitCode, 0);
+    auto m = Unpack(out);
+    EXPECT_TRUE(Has(m["report.txt"], "UserInit:  AT+CPIN=********;+CGDCONT=1,\"IP\",\"internet\"")) << m["report.txt"];
+    EXPECT_TRUE(Has(m["registry.reg"], "AT+CLCK=********\"")) << m["registry.reg"];
+    EXPECT_TRUE(Has(m["network.ini"], "user bob password ******** noauth\r\n;Password=********\r\n"))
+        << m["network.ini"];
+    EXPECT_TRUE(Has(m["GPRSlog.log"], "[not deciphered, left out] ")) << m["GPRSlog.log"];
+    EXPECT_TRUE(Has(m["report.txt"], "1 line that could not be deciphered (left out")) << m["report.txt"];
+    const auto tarStream = sp::RunChild({"gzip", "-dc", out.string()}, {}, 30s, 64 << 20);
+    ASSERT_EQ(tarStream.exitCode, 0);
+    for (const std::string& secret : std::vector<std::string>{"4398", "8765", "9999", "Pq-55-z", "Old-pass-1", "Log-pass-3",
+                                     damaged.substr(0, damaged.size() - 2)})
+        EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
+}
+
+// An odd output name gives the archive's plain folder, and no member is
+// readable by others once unpacked.
+TEST_F(ReportTest, MembersStayInsideAPlainFolderAndAreTheOwnersAlone) {
+    for (const std::string name : {"...tar.gz", "..tgz", "a b$.tar.gz"}) {
+        const fs::path out = dir_ / name;
+        ASSERT_EQ(Report(out).exitCode, 0) << name;
+        const auto list = sp::RunChild({"tar", "-tvzf", out.string()}, {}, 30s, 1 << 20);
+        ASSERT_EQ(list.exitCode, 0) << list.err;
+        std::stringstream lines(list.out);
+        int members = 0;
+        for (std::string line; std::getline(lines, line); ++members) {
+            EXPECT_TRUE(line.starts_with("-rw------- ")) << line;
+            EXPECT_TRUE(Has(line, " skyportal-report/")) << name << ": " << line;
+        }
+        EXPECT_GT(members, 3);
+    }
+}
+
+// Run by root on a subscriber's machine root, the report reads no file a
+// link points at or another user owns, and a FIFO does not hold it.
+TEST_F(ReportTest, LinksFifosAndOtherUsersFilesInTheRootAreNotRead) {
+    Write(dir_ / "outside/secret.ini", "[system]\r\nversion=TOP-SECRET-1\r\n");
+    Write(dir_ / "outside/run/rasman.log", "LINKED-LOG-3\n");
+    fs::remove(root_ / "machine.ini");
+    fs::create_symlink(dir_ / "outside/secret.ini", root_ / "machine.ini");
+    fs::remove_all(root_ / "run");
+    fs::create_directory_symlink(dir_ / "outside/run", root_ / "run");
+    ASSERT_EQ(::mkfifo((root_ / "registry.db").c_str(), 0600), 0);
+    Write(root_ / "network.ini", "[Service]\r\nTickMs=OTHER-USER-2\r\n");
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        ASSERT_EQ(::chown((root_ / "network.ini").c_str(), 65534, 65534), 0);
+    }
+
+    const fs::path out = dir_ / "r.tar.gz";
+    const auto r = Report(out);
+    ASSERT_FALSE(r.timedOut);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto m = Unpack(out);
+    const std::string& report = m["report.txt"];
+    for (const std::string& expected :
+         {(root_ / "machine.ini").string() + ": cannot be read (a symbolic link, not followed)",
+          (root_ / "run/rasman.log").string() + ": cannot be read (a symbolic link on the way, not followed)",
+          "the registry cannot be read: " + (root_ / "registry.db").string() + ": cannot be read (not a regular file)"})
+        EXPECT_TRUE(Has(report, expected)) << expected << "\n" << report;
+    if (asRoot) {
+        EXPECT_TRUE(Has(report, (root_ / "network.ini").string() + ": cannot be read (owned by another user"))
+            << report;
+    }
+    const auto tarStream = sp::RunChild({"gzip", "-dc", out.string()}, {}, 30s, 64 << 20);
+    for (const char* leaked : {"TOP-SECRET-1", "LINKED-LOG-3", "OTHER-USER-2"})
+        EXPECT_FALSE(Has(tarStream.out, leaked)) << leaked;
 }
 
 // Each bad input is described inside; the archive is still written, into

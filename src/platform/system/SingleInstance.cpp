@@ -3,6 +3,7 @@
 #include "platform/base/MachineRoot.h"
 
 #include <QPointer>
+#include <QtGlobal>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -12,8 +13,10 @@
 #include <cstddef>
 #include <deque>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <sys/file.h>
@@ -113,6 +116,56 @@ bool SameUser(int fd)
            && cred.uid == ::geteuid();
 }
 
+// Who holds an abstract name: the user of the process listening on it, or
+// nothing when nobody listens.
+std::optional<uid_t> Holder(const sockaddr_un& addr, socklen_t len)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<uid_t> uid;
+    ucred cred{};
+    socklen_t credLen = sizeof cred;
+    // A full backlog (EAGAIN) still names the holder through its credentials.
+    if ((::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0 || errno == EAGAIN)
+        && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0 && credLen == sizeof cred)
+        uid = cred.uid;
+    ::close(fd);
+    return uid;
+}
+
+// Where an instance listens when another user holds its abstract name: a
+// socket file in a folder only this user can enter (mode 0700), under
+// $XDG_RUNTIME_DIR, else the machine root's run folder. Empty when there is
+// no such folder or the path does not fit an address.
+std::filesystem::path PrivateSocketPath(const std::string& name, bool create)
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::filesystem::path base = runtime && *runtime == '/' ? std::filesystem::path(runtime) : MachineRunDir();
+    const std::filesystem::path dir = base / ("skyportal-" + std::to_string(::geteuid()));
+    if (create)
+        (void)::mkdir(dir.c_str(), 0700);
+    struct stat st {};
+    // Not a link, ours, and nobody else's to enter.
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()
+        || (st.st_mode & 077) != 0)
+        return {};
+    std::filesystem::path path = dir / (name + ".sock");
+    if (path.native().size() + 1 > sizeof(sockaddr_un::sun_path))
+        return {};
+    return path;
+}
+
+socklen_t FillPathAddress(const std::filesystem::path& path, sockaddr_un& addr)
+{
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (path.empty() || path.native().size() + 1 > sizeof addr.sun_path)
+        return 0;
+    std::memcpy(addr.sun_path, path.c_str(), path.native().size() + 1);
+    return static_cast<socklen_t>(sizeof addr);
+}
+
 // One connection of a second start (or of anybody else) on the running side.
 class TRequestPeer : public QObject {
 public:
@@ -177,6 +230,7 @@ TNamedMutex::~TNamedMutex()
 
 struct TTopLevelWindow::Impl {
     int listenFd = -1;
+    std::filesystem::path socketFile; // the private socket, when the abstract name was taken
     Handlers handlers;
     bool ready = false;
     // Parent of the peers: with it go every peer and every answer not yet given.
@@ -307,14 +361,40 @@ struct TTopLevelWindow::Impl {
 TTopLevelWindow::TTopLevelWindow(std::string_view className, std::string_view title)
     : d(std::make_unique<Impl>())
 {
+    const std::string name = InstanceSocketName(className, title);
     sockaddr_un addr{};
-    const socklen_t len = FillAddress(InstanceSocketName(className, title), addr);
+    const socklen_t len = FillAddress(name, addr);
     if (len == 0)
         return;
     d->listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (d->listenFd < 0)
         return;
-    if (::bind(d->listenFd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(d->listenFd, 16) != 0) {
+    bool bound = ::bind(d->listenFd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+    if (!bound && errno == EADDRINUSE) {
+        // Anybody may bind an abstract name first; this user's second start
+        // then looks for the private socket.
+        const std::optional<uid_t> holder = Holder(addr, len);
+        const std::filesystem::path path = PrivateSocketPath(name, true);
+        sockaddr_un fileAddr{};
+        const socklen_t fileLen = FillPathAddress(path, fileAddr);
+        if (holder && *holder != ::geteuid() && fileLen != 0) {
+            // The instance lock is held: a file left here is a dead instance's.
+            (void)::unlink(path.c_str());
+            bound = ::bind(d->listenFd, reinterpret_cast<sockaddr*>(&fileAddr), fileLen) == 0;
+            if (bound)
+                d->socketFile = path;
+        }
+        if (holder && *holder == ::geteuid())
+            qWarning("the window's socket name %s is held by another process of this user; no second start "
+                     "will find this window",
+                     name.c_str());
+        else
+            qWarning("the window's socket name %s is held by another user (uid %s); %s", name.c_str(),
+                     holder ? std::to_string(*holder).c_str() : "unknown",
+                     bound ? ("listening on " + path.string() + " instead").c_str()
+                           : "no second start will find this window");
+    }
+    if (!bound || ::listen(d->listenFd, 16) != 0) {
         ::close(d->listenFd);
         d->listenFd = -1;
         return;
@@ -336,6 +416,8 @@ TTopLevelWindow::~TTopLevelWindow()
     d->peers.reset();
     if (d->listenFd >= 0)
         ::close(d->listenFd);
+    if (!d->socketFile.empty())
+        (void)::unlink(d->socketFile.c_str());
 }
 
 void TTopLevelWindow::SetHandlers(Handlers handlers)
@@ -382,16 +464,23 @@ TRemoteWindow::~TRemoteWindow() = default;
 bool TRemoteWindow::Request(const std::string& line, std::string& reply)
 {
     sockaddr_un addr{};
-    const socklen_t len = FillAddress(name_, addr);
-    if (len == 0)
-        return false;
+    if (const socklen_t len = FillAddress(name_, addr); len != 0 && Request(addr, len, line, reply))
+        return true;
+    // Another user may hold the name; then this user's instance listens on
+    // its private socket.
+    const socklen_t fileLen = FillPathAddress(PrivateSocketPath(name_, false), addr);
+    return fileLen != 0 && Request(addr, fileLen, line, reply);
+}
+
+bool TRemoteWindow::Request(const sockaddr_un& addr, socklen_t len, const std::string& line, std::string& reply)
+{
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     // A full queue of new connections (a frozen instance) makes connect wait.
     const timeval tv{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 && SameUser(fd)
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0 && SameUser(fd)
                     && WriteAll(fd, line + "\n") && ReadLine(fd, reply, kReplyTimeoutMs);
     ::close(fd);
     return ok;

@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 namespace sp {
 
 // A named lock of the machine root (<root>/run/<name>.lock), held by the
@@ -35,9 +38,11 @@ private:
 // window class and title, and it can be shown, brought to the foreground and
 // sent a message synchronously. The running side listens on a local socket
 // named after the machine root, class and title, from the moment it holds
-// the instance lock; requests are read and handled on the main thread's event
-// loop without ever waiting for a peer, and those that arrive before the
-// window exists are held and answered once SetHandlers() is called.
+// the instance lock (when another user holds that abstract name, on a socket
+// file in a folder only this user can enter, under $XDG_RUNTIME_DIR); requests
+// are read and handled on the main thread's event loop without ever waiting
+// for a peer, and those that arrive before the window exists are held and
+// answered once SetHandlers() is called.
 class TTopLevelWindow {
 public:
     struct Handlers {
@@ -89,6 +94,7 @@ public:
 
 private:
     bool Request(const std::string& line, std::string& reply);
+    bool Request(const sockaddr_un& addr, socklen_t len, const std::string& line, std::string& reply);
     std::string name_;
 };
 

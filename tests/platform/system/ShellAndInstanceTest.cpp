@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -145,6 +146,68 @@ bool ClosedByPeer(int fd)
     pollfd p{fd, POLLIN, 0};
     char c = 0;
     return ::poll(&p, 1, 0) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+}
+
+// Another local user binds the instance's abstract name first: the instance
+// listens on a socket only its user reaches, and a second start finds it.
+TEST_F(MachineRootDir, ANameTakenByAnotherUserGivesAPrivateSocketThatIsStillFound)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "taking the name as another user needs root";
+    const fs::path runtime = dir_ / "runtime";
+    fs::create_directories(runtime);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const std::string name = InstanceSocketName("TfrmGprsMain", "Зентора Skyportal");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t squatter = ::fork();
+    ASSERT_GE(squatter, 0);
+    if (squatter == 0) {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path + 1, name.data(), name.size());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0
+            || ::listen(fd, 4) != 0)
+            ::_exit(1);
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c = 0;
+    const bool squatting = ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    struct Reap {
+        pid_t pid;
+        ~Reap()
+        {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reap{squatter};
+    ASSERT_TRUE(squatting);
+
+    int shown = 0;
+    TTopLevelWindow window("TfrmGprsMain", "Зентора Skyportal", {[&] { ++shown; }, {}, {}});
+    ASSERT_TRUE(window.Listening());
+    const fs::path folder = runtime / ("skyportal-" + std::to_string(::geteuid()));
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder / (name + ".sock")).type(), fs::file_type::socket);
+
+    std::atomic<bool> done{false};
+    bool found = false;
+    std::thread second([&] {
+        auto w = TRemoteWindow::Find("TfrmGprsMain", "Зентора Skyportal");
+        found = w && w->ShowNormal();
+        done = true;
+    });
+    PumpUntil([&] { return done.load(); });
+    second.join();
+    EXPECT_TRUE(found);
+    EXPECT_EQ(shown, 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(MachineRootDir, TheHandOverWorksWhateverTheRootsLength)
