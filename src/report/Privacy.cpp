@@ -132,9 +132,21 @@ std::string SecretSet::Scrub(std::string_view text) const {
     std::vector<std::string> order(secrets_.begin(), secrets_.end());
     std::sort(order.begin(), order.end(),
               [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     for (const std::string& s : order) {
-        for (size_t pos = out.find(s); pos != std::string::npos; pos = out.find(s, pos + kMasked.size()))
+        // A PIN is digits: masked as a number of its own, never as a part of
+        // a byte count or a time, which would leave the report misleading.
+        const bool number = std::all_of(s.begin(), s.end(), isDigit);
+        for (size_t pos = out.find(s); pos != std::string::npos;) {
+            const bool inside = number && ((pos > 0 && isDigit(out[pos - 1])) ||
+                                           (pos + s.size() < out.size() && isDigit(out[pos + s.size()])));
+            if (inside) {
+                pos = out.find(s, pos + 1);
+                continue;
+            }
             out.replace(pos, s.size(), kMasked);
+            pos = out.find(s, pos + kMasked.size());
+        }
     }
     return out;
 }

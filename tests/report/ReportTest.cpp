@@ -5,6 +5,7 @@
 #include "platform/rasman/Devices.h"
 #include "platform/registry/Registry.h"
 #include "report/ChildProcess.h"
+#include "report/Privacy.h"
 
 #include <gtest/gtest.h>
 
@@ -267,6 +268,16 @@ TEST_F(ReportTest, SecretsOutsidePasswordKeysLeaveEveryText) {
     for (const std::string& secret : std::vector<std::string>{"4398", "8765", "9999", "Pq-55-z", "Old-pass-1", "Log-pass-3",
                                      damaged.substr(0, damaged.size() - 2)})
         EXPECT_FALSE(Has(tarStream.out, secret)) << secret;
+}
+
+// A PIN leaves the report as a number of its own, and only so: a byte count
+// or a time that holds its digits stays as it was.
+TEST(SecretSet, ADigitSecretIsMaskedOnlyAsANumberOfItsOwn) {
+    sp::SecretSet secrets;
+    secrets.Add("4398");
+    secrets.Add("Pq-55-z");
+    EXPECT_EQ(secrets.Scrub("pin 4398, \"4398\"; Received 143980 at 14398 s; Pq-55-zz"),
+              "pin ********, \"********\"; Received 143980 at 14398 s; ********z");
 }
 
 // An odd output name gives the archive's plain folder, and no member is
