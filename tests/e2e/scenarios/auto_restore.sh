@@ -31,8 +31,9 @@ restored()
     sleep 1
     window_viewable "$w" || e2e_fail "the window went away again after the $1"
     local all
-    all=$(windows_named "$APP_TITLE" | tr '\n' ' ')
-    [ "$all" = "$w " ] || e2e_fail "not exactly one main window after the $1: [$all], restored $w; $(xwininfo -root -tree | grep -c 'Зентора Skyportal') in the tree"
+    # Asked again for a moment: on a loaded machine one search may come back
+    # empty while the window manager is still busy with the window.
+    wait_for 3 'all=$(windows_named "$APP_TITLE" | tr "\n" " "); [ "$all" = "$w " ]' || e2e_fail "not exactly one main window after the $1: [$all], restored $w; $(xwininfo -root -tree | grep -c 'Зентора Skyportal') in the tree"
     RESTORED=$w
 }
 
