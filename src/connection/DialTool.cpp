@@ -284,18 +284,9 @@ std::string Field(const char* text, size_t size)
 template <class R>
 std::vector<TLink> LinksOf()
 {
-    using Conn = typename R::RASCONN;
-    std::vector<Conn> conns(1);
-    std::memset(conns.data(), 0, sizeof(Conn));
-    conns[0].dwSize = sizeof(Conn);
-    DWORD cb = 0;
+    std::vector<typename R::RASCONN> conns;
     DWORD count = 0;
-    DWORD code = R::RasEnumConnectionsA(conns.data(), &cb, &count);
-    if (code == ERROR_BUFFER_TOO_SMALL && count > 0) {
-        conns.assign(count, Conn{});
-        conns[0].dwSize = static_cast<DWORD>((cb + count / 2) / count);
-        code = R::RasEnumConnectionsA(conns.data(), &cb, &count);
-    }
+    const DWORD code = R::EnumConnections(conns, count);
     std::vector<TLink> links;
     if (code != 0)
         return links;

@@ -245,17 +245,9 @@ HRASCONN CheckAlreadyConnectedT(std::string_view modem, std::string& entryName,
     try {
         using R = typename F::Ras;
         using Conn = typename R::RASCONN;
-        std::vector<Conn> conns(1);
-        std::memset(conns.data(), 0, sizeof(Conn));
-        conns[0].dwSize = sizeof(Conn);
-        DWORD cb = 0;
+        std::vector<Conn> conns;
         DWORD count = 0;
-        DWORD code = R::RasEnumConnectionsA(conns.data(), &cb, &count);
-        if (code == ERROR_BUFFER_TOO_SMALL && count > 0) {
-            conns.assign(count, Conn{});
-            conns[0].dwSize = static_cast<DWORD>((cb + count / 2) / count);
-            code = R::RasEnumConnectionsA(conns.data(), &cb, &count);
-        }
+        DWORD code = R::EnumConnections(conns, count);
         LogRasError("EnumConnections", static_cast<int32_t>(code));
         if (count == 0)
             return 0;

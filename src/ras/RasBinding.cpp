@@ -40,6 +40,22 @@ DWORD TRasBinding<V, C, S, D, N, E>::RasGetErrorStringA(UINT uErrorValue, LPSTR 
 }
 
 template <RasVariant V, class C, class S, class D, class N, class E>
+DWORD TRasBinding<V, C, S, D, N, E>::EnumConnections(std::vector<RASCONN>& conns, DWORD& count)
+{
+    conns.assign(1, RASCONN{});
+    conns[0].dwSize = sizeof(RASCONN);
+    DWORD cb = 0;
+    count = 0;
+    DWORD code = RasEnumConnectionsA(conns.data(), &cb, &count);
+    if (code == ERROR_BUFFER_TOO_SMALL && count > 0) {
+        conns.assign(count, RASCONN{});
+        conns[0].dwSize = static_cast<DWORD>((cb + count / 2) / count);
+        code = RasEnumConnectionsA(conns.data(), &cb, &count);
+    }
+    return code;
+}
+
+template <RasVariant V, class C, class S, class D, class N, class E>
 DWORD TRasBinding<V, C, S, D, N, E>::RasEnumConnectionsA(RASCONN* lprasconn, LPDWORD lpcb,
                                                           LPDWORD lpcConnections)
 {

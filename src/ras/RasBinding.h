@@ -3,6 +3,8 @@
 #include "platform/rasapi/ras.h"
 #include "ras/RasVariant.h"
 
+#include <vector>
+
 namespace sp {
 
 // One binding of the remote access functions for one Windows family: the
@@ -38,6 +40,10 @@ struct TRasBinding {
 
     static DWORD RasGetErrorStringA(UINT uErrorValue, LPSTR lpszErrorString, DWORD cBufSize);
     static DWORD RasEnumConnectionsA(RASCONN* lprasconn, LPDWORD lpcb, LPDWORD lpcConnections);
+    // The live connections with the buffer-too-small handshake done: one
+    // record asked for first, then as many as the service reports. `count` is
+    // what the service reported, even when the result is an error.
+    static DWORD EnumConnections(std::vector<RASCONN>& conns, DWORD& count);
     static DWORD RasEnumEntriesA(LPCSTR reserved, LPCSTR lpszPhonebook, RASENTRYNAME* lprasentryname,
                                  LPDWORD lpcb, LPDWORD lpcEntries);
     static DWORD RasGetEntryPropertiesA(LPCSTR lpszPhonebook, LPCSTR lpszEntry, RASENTRY* lpRasEntry,
