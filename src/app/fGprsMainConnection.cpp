@@ -197,8 +197,9 @@ LRESULT TfrmGprsMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WM_STAT_UPDATE:
-        // A sample of a session closed while it waited is not shown.
-        if (FStatThread && !FStatThread->SendIsCurrent())
+        // A sample of a session closed while it waited is not shown, nor one
+        // that arrives while the owner pauses the thread to close it.
+        if (FStatThread && (!FStatThread->SendIsCurrent() || FStatThread->Suspended()))
             break;
         // Session counts are unsigned: a session above 2 GiB stays positive.
         StatUpdate(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam));
