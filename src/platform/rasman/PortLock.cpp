@@ -22,10 +22,19 @@ namespace {
 // taken for abandoned.
 constexpr time_t kUnreadableGraceSec = 10;
 
-// The pid in a lock file: ten ASCII digits and a line end (HDB), or the old
-// binary form of four bytes; 0 when it holds neither.
+// The pid in a lock file: ASCII digits, usually ten and a line end (HDB),
+// though some terminal programs add their name and user after it
+// ("      1234 minicom alice"); or the old binary form of four bytes. 0 when
+// it holds neither.
 pid_t ParsePid(const char* data, size_t n)
 {
+    // Four bytes with a zero among them are a binary pid (no text pid holds
+    // a NUL, and no live pid fills all four bytes).
+    if (n == sizeof(int32_t) && std::memchr(data, '\0', n) != nullptr) {
+        int32_t binary = 0;
+        std::memcpy(&binary, data, sizeof binary);
+        return binary > 0 ? binary : 0;
+    }
     size_t i = 0;
     while (i < n && data[i] == ' ')
         ++i;
@@ -36,22 +45,18 @@ pid_t ParsePid(const char* data, size_t n)
         ++i;
         ++digits;
     }
-    while (i < n && (data[i] == ' ' || data[i] == '\n' || data[i] == '\r'))
-        ++i;
-    if (digits > 0 && i == n)
-        return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
-    if (n == sizeof(int32_t)) {
-        int32_t binary = 0;
-        std::memcpy(&binary, data, sizeof binary);
-        return binary > 0 ? binary : 0;
-    }
-    return 0;
+    // What follows the pid is the writer's business, as long as the number
+    // ends there.
+    if (digits == 0 || (i < n && data[i] != ' ' && data[i] != '\t' && data[i] != '\n' && data[i] != '\r'))
+        return 0;
+    return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
 }
 
 struct Existing {
     bool gone = false; // vanished meanwhile
     pid_t pid = 0;
     bool young = false;
+    time_t written = 0;
 };
 
 Existing ReadLock(const std::filesystem::path& path)
@@ -72,12 +77,31 @@ Existing ReadLock(const std::filesystem::path& path)
     ::close(fd);
     e.pid = n > 0 ? ParsePid(buf, static_cast<size_t>(n)) : 0;
     e.young = stated && std::time(nullptr) - st.st_mtime < kUnreadableGraceSec;
+    e.written = stated ? st.st_mtime : 0;
     return e;
 }
 
-// A process that has ended but is not yet reaped (a zombie) holds nothing:
-// it is as gone as one that has left.
-bool Alive(pid_t pid)
+// The machine's boot time as the clock tells it, in seconds; 0 if unknown.
+time_t BootTime()
+{
+    std::FILE* f = std::fopen("/proc/stat", "re");
+    if (!f)
+        return 0;
+    char line[256];
+    long long btime = 0;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "btime %lld", &btime) == 1)
+            break;
+    }
+    std::fclose(f);
+    return static_cast<time_t>(btime);
+}
+
+// Whether pid holds a lock written at `written`. A process that has ended but
+// is not yet reaped (a zombie) holds nothing: it is as gone as one that has
+// left. Nor does one that started after the lock was written: its pid was
+// reused (after a reboot, say) and the lock's owner is long gone.
+bool Holds(pid_t pid, time_t written)
 {
     if (::kill(pid, 0) != 0 && errno != EPERM)
         return false;
@@ -86,14 +110,31 @@ bool Alive(pid_t pid)
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return true;
-    char stat[512];
+    char stat[1024];
     const ssize_t n = ::read(fd, stat, sizeof stat - 1);
     ::close(fd);
     if (n <= 0)
         return true;
     stat[n] = '\0';
     const char* close = std::strrchr(stat, ')'); // the name may hold anything, even ") Z"
-    return !(close && close[1] == ' ' && close[2] == 'Z');
+    if (!close || close[1] != ' ')
+        return true;
+    if (close[2] == 'Z')
+        return false;
+    // Field 22, the start in clock ticks since boot, is the 20th after the name.
+    const char* p = close + 2;
+    for (int field = 3; field < 22 && p; ++field) {
+        p = std::strchr(p, ' ');
+        if (p)
+            ++p;
+    }
+    const time_t boot = BootTime();
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    if (!p || boot == 0 || ticks <= 0 || written == 0)
+        return true;
+    const time_t started = boot + static_cast<time_t>(std::strtoull(p, nullptr, 10) / static_cast<unsigned long long>(ticks));
+    // The boot time is whole seconds and drifts with clock steps: a margin.
+    return started <= written + kUnreadableGraceSec;
 }
 
 } // namespace
@@ -206,12 +247,13 @@ PortLock::Result PortLock::Take(const std::filesystem::path& folder, const std::
         if (e.gone)
             continue;
         const bool unreadable = e.pid == 0;
-        if (e.pid == self || (!unreadable && Alive(e.pid)) || (unreadable && e.young)) {
+        if (e.pid == self || (!unreadable && Holds(e.pid, e.written)) || (unreadable && e.young)) {
             holder_ = e.pid;
             result = Result::Busy;
             break;
         }
-        // Its process has gone (or it never said who it was, long ago).
+        // Its process has gone, its pid is another's now, or it never said
+        // who it was, long ago.
         if (::unlink(lock.c_str()) != 0 && errno != ENOENT) {
             error_ = "a stale " + lock.string() + " could not be removed: " + std::strerror(errno);
             break;

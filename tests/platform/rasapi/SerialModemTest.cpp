@@ -228,9 +228,11 @@ TEST(PortLock, TakenInTheUsualFormatAndHonouredAsOtherDialersWriteIt)
     }
     EXPECT_FALSE(fs::exists(file));
 
-    // live: another process's, in the text or the old binary form, or one still being written
+    // live: another process's, in the text or the old binary form, with the
+    // writer's name and user after the pid, or one still being written
     const int32_t init = 1;
-    for (const std::string& live : {std::string("         1\n"), std::string(reinterpret_cast<const char*>(&init), 4), std::string()}) {
+    for (const std::string& live : {std::string("         1\n"), std::string(reinterpret_cast<const char*>(&init), 4),
+                                    std::string("      1 minicom alice\n"), std::string()}) {
         write(live);
         PortLock lock;
         EXPECT_EQ(lock.Take(dir, "/dev/ttyUSB7"), PortLock::Result::Busy);
@@ -264,6 +266,24 @@ TEST(PortLock, TakenInTheUsualFormatAndHonouredAsOtherDialersWriteIt)
     }
     EXPECT_EQ(read(), "         1\n");
     ::waitpid(zombie, nullptr, 0);
+
+    // stale too: a live process whose pid the lock names, started after the
+    // lock was written (the pid was reused)
+    const pid_t reused = ::fork();
+    if (reused == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    write(std::to_string(reused) + " minicom alice\n");
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    {
+        PortLock lock;
+        ASSERT_EQ(lock.Take(dir, "/dev/ttyUSB7"), PortLock::Result::Taken) << lock.Error();
+        EXPECT_EQ(lock.StaleRemoved(), std::optional<pid_t>(reused));
+    }
+    ::kill(reused, SIGKILL);
+    ::waitpid(reused, nullptr, 0);
+    write("         1\n");
 
     EXPECT_EQ(PortLock().Take(dir / "missing", "/dev/ttyUSB7"), PortLock::Result::NoFolder);
     // no temporary file left behind
