@@ -383,23 +383,39 @@ std::optional<std::vector<std::string>> ModemManagerClient::ManagedPorts(std::ch
     sd_bus* bus = Connect();
     if (!bus)
         return std::nullopt;
-    const uint64_t usec = static_cast<uint64_t>(std::chrono::microseconds(timeout).count());
+    // One deadline for all of it: sd_bus_call bounds only its own call, and
+    // waits for the greeting before it (a bus that accepts and never
+    // authenticates would hold us for sd-bus's 90 s).
+    const uint64_t deadline = MonotonicUsec() + static_cast<uint64_t>(std::chrono::microseconds(timeout).count());
+    auto left = [&]() -> uint64_t {
+        const uint64_t now = MonotonicUsec();
+        return now < deadline ? deadline - now : 0;
+    };
+    bool ready = false;
+    while (!(ready = sd_bus_is_ready(bus) > 0)) {
+        const int r = sd_bus_process(bus, nullptr);
+        if (r < 0 || left() == 0)
+            break;
+        if (r == 0 && sd_bus_wait(bus, left()) < 0)
+            break;
+    }
     std::optional<std::vector<std::string>> ports;
     sd_bus_message* m = nullptr;
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     int owned = 0;
-    if (sd_bus_message_new_method_call(bus, &m, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                       "org.freedesktop.DBus", "NameHasOwner") >= 0
-        && sd_bus_message_append(m, "s", kService) >= 0 && sd_bus_call(bus, m, usec, &error, &reply) >= 0
-        && sd_bus_message_read(reply, "b", &owned) >= 0 && owned) {
+    if (ready
+        && sd_bus_message_new_method_call(bus, &m, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                          "org.freedesktop.DBus", "NameHasOwner") >= 0
+        && sd_bus_message_append(m, "s", kService) >= 0 && left() > 0
+        && sd_bus_call(bus, m, left(), &error, &reply) >= 0 && sd_bus_message_read(reply, "b", &owned) >= 0 && owned) {
         m = sd_bus_message_unref(m);
         reply = sd_bus_message_unref(reply);
         std::vector<Modem> modems;
         if (sd_bus_message_new_method_call(bus, &m, kService, kManagerPath, "org.freedesktop.DBus.ObjectManager",
                                            "GetManagedObjects") >= 0
-            && sd_bus_message_set_auto_start(m, 0) >= 0 && sd_bus_call(bus, m, usec, &error, &reply) >= 0
-            && ReadModems(reply, modems)) {
+            && sd_bus_message_set_auto_start(m, 0) >= 0 && left() > 0
+            && sd_bus_call(bus, m, left(), &error, &reply) >= 0 && ReadModems(reply, modems)) {
             ports.emplace();
             for (const Modem& modem : modems)
                 ports->insert(ports->end(), modem.ports.begin(), modem.ports.end());

@@ -9,6 +9,7 @@
 
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasman/Doctor.h"
+#include "platform/rasman/ModemManagerClient.h"
 #include "platform/rasman/PortLock.h"
 #include "platform/rasman/RasCtl.h"
 #include "platform/rasman/SerialDialogue.h"
@@ -17,7 +18,9 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -197,6 +200,27 @@ TEST(SerialDialogue, InterfaceCountersFromTheStatisticsFolder)
     EXPECT_FALSE(ReadInterfaceCounters(dir, "ppp1").has_value());
     EXPECT_FALSE(ReadInterfaceCounters(dir, "../ppp0").has_value());
     fs::remove_all(dir);
+}
+
+TEST(ModemManagerClient, ABusThatAcceptsAndNeverGreetsIsGivenUpAtTheListingsDeadline)
+{
+    // Listening, never accepting: the connection is made and no greeting comes.
+    char tmpl[] = "/tmp/silentbus-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string path = std::string(tmpl) + "/bus";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ::setenv("SKYPORTAL_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ModemManagerClient::ManagedPorts(300ms), std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    ::unsetenv("SKYPORTAL_SYSTEM_BUS_ADDRESS");
+    ::close(fd);
+    fs::remove_all(tmpl);
 }
 
 TEST(PortLock, TakenInTheUsualFormatAndHonouredAsOtherDialersWriteIt)
