@@ -11,9 +11,12 @@ namespace {
 // A CSV field: quoted only when it has to be (RFC 4180).
 std::string Field(std::string_view s)
 {
-    if (s.find_first_of(",\"\r\n") == std::string_view::npos)
+    // A spreadsheet runs a cell that begins like a formula (an entry named
+    // "=HYPERLINK(...)"): a leading apostrophe makes it text again.
+    const bool formula = !s.empty() && std::string_view("=+-@\t\r").find(s.front()) != std::string_view::npos;
+    if (!formula && s.find_first_of(",\"\r\n") == std::string_view::npos)
         return std::string(s);
-    std::string out = "\"";
+    std::string out = formula ? "\"'" : "\"";
     for (const char c : s) {
         if (c == '"')
             out += '"';

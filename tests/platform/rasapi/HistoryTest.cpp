@@ -218,6 +218,10 @@ TEST(HistoryText, CsvIsExactAndSizesParseAsPowersOf1024)
     EXPECT_EQ(SessionsCsv({up, odd}), "start,end,entry,device,apn,received,sent,ended\n"
                                       "2024-03-01T00:00:00Z,,Zentora,USB GPRS Modem,internet,1048576,2048,up\n"
                                       "2024-03-01T23:59:59Z,2024-03-02T00:00:00Z,\"Work, \"\"old\"\"\",Phone,,0,0,dropped:629\n");
+    // what a spreadsheet would run is text
+    HistorySession formula{1709251200, 1709251260, "=HYPERLINK(\"http://x\")", "@SUM(A1)", "+1", 0, 0, "-2"};
+    EXPECT_EQ(SessionsCsv({formula}).substr(47),
+              "2024-03-01T00:00:00Z,2024-03-01T00:01:00Z,\"'=HYPERLINK(\"\"http://x\"\")\",\"'@SUM(A1)\",\"'+1\",0,0,\"'-2\"\n");
     EXPECT_EQ(CyclesCsv({{"2024-03-01", "2024-03-31", 1, 2, {524288000}}}),
               "start,end,received,sent,total,limit\n2024-03-01,2024-03-31,1,2,3,524288000\n");
     const std::string table = DaysTable({{"2024-03-01", 1023, 1024}, {"2024-03-02", 1536 * 1024, 5ull << 30}});
