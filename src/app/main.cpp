@@ -27,6 +27,7 @@ constexpr int kFindWaitMs = 3000;
 } // namespace
 
 int main(int argc, char** argv) {
+    sp::UsePrivateUmask();
     // Answered before anything starts: no window, no service.
     if (sp::AnswerHelpOrVersion(argc, argv, "skyportal", sp::kProgramUsage))
         return 0;

@@ -575,6 +575,7 @@ int Dial(const TOptions& o)
 
 int main(int argc, char** argv)
 {
+    UsePrivateUmask();
     if (AnswerHelpOrVersion(argc, argv, "skyportal-dial", kUsage))
         return 0;
     std::string complaint;

@@ -61,6 +61,7 @@ int Fail(const std::string& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    sp::UsePrivateUmask();
     if (sp::AnswerHelpOrVersion(argc, argv, "skyportal-cipher", kUsage))
         return 0;
     const std::string_view command = argc > 1 ? argv[1] : "";

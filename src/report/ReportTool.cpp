@@ -1,6 +1,7 @@
 // skyportal-report: what the operator's support service asks for, in one
 // .tar.gz a subscriber can send.
 #include "platform/base/MachineRoot.h"
+#include "platform/base/ProgramInfo.h"
 #include "report/SupportReport.h"
 
 #include <cstring>
@@ -40,6 +41,7 @@ int Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    sp::UsePrivateUmask();
     sp::ReportOptions options;
     options.now = std::time(nullptr);
     options.program = SelfFolder() / "skyportal";

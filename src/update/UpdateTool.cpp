@@ -77,6 +77,7 @@ int RunFetch(std::string_view url) {
 } // namespace
 
 int main(int argc, char** argv) {
+    sp::UsePrivateUmask();
     // Alone, --version is the tool's own; followed by a value, the program
     // version to ask the server about.
     if (argc == 2 && sp::AnswerHelpOrVersion(argc, argv, "skyportal-update", UsageText()))

@@ -6,7 +6,9 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sp {
 namespace fs = std::filesystem;
@@ -124,6 +126,12 @@ std::string HostPathToWindows(const fs::path& host) {
         if (ch == '/')
             ch = '\\';
     return out;
+}
+
+void CreatePrivateFile(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
 }
 
 } // namespace sp

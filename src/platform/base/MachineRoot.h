@@ -32,4 +32,10 @@ void WriteMachineVersion(const MachineVersion& v);
 [[nodiscard]] std::filesystem::path WindowsPathToHost(std::string_view windowsPath);
 [[nodiscard]] std::string HostPathToWindows(const std::filesystem::path& hostPath);
 
+// Creates an empty file of the user's alone (0600) where none is, so that a
+// store about to be opened there (SQLite makes its own files under the
+// umask, and its -wal and -shm files after the database's mode) is never
+// readable by others, not even for a moment. A link there is not followed.
+void CreatePrivateFile(const std::filesystem::path& file);
+
 } // namespace sp

@@ -1,6 +1,10 @@
 #include "platform/base/ProgramInfo.h"
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <string_view>
 
 namespace sp {
@@ -23,6 +27,33 @@ bool AnswerHelpOrVersion(int argc, char** argv, std::string_view name, std::stri
     }
     std::fflush(stdout);
     return true;
+}
+
+namespace {
+
+// The umask before UsePrivateUmask; -1 until then.
+std::atomic<int> gStartingUmask{-1};
+std::mutex gUmaskMutex;
+
+} // namespace
+
+void UsePrivateUmask()
+{
+    const mode_t before = ::umask(077);
+    int expected = -1;
+    gStartingUmask.compare_exchange_strong(expected, static_cast<int>(before));
+}
+
+int SpawnWithStartingUmask(const std::function<int()>& spawn)
+{
+    const int starting = gStartingUmask.load();
+    if (starting < 0)
+        return spawn();
+    const std::lock_guard lock(gUmaskMutex);
+    const mode_t ours = ::umask(static_cast<mode_t>(starting));
+    const int rc = spawn();
+    ::umask(ours);
+    return rc;
 }
 
 } // namespace sp

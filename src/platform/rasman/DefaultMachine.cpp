@@ -132,13 +132,17 @@ bool EnsureDefaultMachine()
     }
     // Written as shipped (with its comments), atomically.
     const std::filesystem::path tmp = ini.string() + ".tmp";
-    if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
+    // The user's alone, like every file of the root.
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr) {
         std::fputs(DefaultNetworkIni(), f);
         std::fflush(f);
         ::fsync(::fileno(f));
         std::fclose(f);
         std::error_code ec;
         std::filesystem::rename(tmp, ini, ec);
+    } else if (fd >= 0) {
+        ::close(fd);
     }
     return true;
 }

@@ -221,6 +221,8 @@ PortLock::Result PortLock::Take(const std::filesystem::path& folder, const std::
         error_ = temp.string() + ": " + std::strerror(errno);
         return Result::Failed;
     }
+    // Every dialer must read who holds the port, whatever our umask.
+    ::fchmod(fd, 0644);
     char text[16];
     const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(self));
     const bool written = ::write(fd, text, static_cast<size_t>(len)) == len;

@@ -1,6 +1,7 @@
 #include "platform/rasman/SerialLink.h"
 
 #include "platform/base/IniFile.h"
+#include "platform/base/ProgramInfo.h"
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/ras.h"
 #include "platform/rasman/SerialDialogue.h"
@@ -576,7 +577,10 @@ private:
             argv.push_back(const_cast<char*>(s.c_str()));
         argv.push_back(nullptr);
         pid_t pid = -1;
-        const int rc = ::posix_spawn(&pid, m_.pppd.c_str(), &actions, &attr, argv.data(), environ);
+        // pppd's scripts write the machine's resolv.conf: under the mode
+        // the service was started with, not ours.
+        const int rc = SpawnWithStartingUmask(
+            [&] { return ::posix_spawn(&pid, m_.pppd.c_str(), &actions, &attr, argv.data(), environ); });
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attr);
         if (rc != 0) {

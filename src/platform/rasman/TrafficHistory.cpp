@@ -158,6 +158,7 @@ void TrafficHistory::Logged(const std::string& what) { ServiceLog("history: " + 
 
 bool TrafficHistory::Open()
 {
+    CreatePrivateFile(file_);
     if (sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
         != SQLITE_OK)
         return false;

@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv)
 {
+    sp::UsePrivateUmask();
     if (sp::AnswerHelpOrVersion(argc, argv, "rasctl", sp::ras::RasCtlUsage()))
         return 0;
     std::vector<std::string> args(argv + 1, argv + argc);

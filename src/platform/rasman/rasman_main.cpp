@@ -17,6 +17,7 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv)
 {
+    sp::UsePrivateUmask();
     if (sp::AnswerHelpOrVersion(argc, argv, "rasman", kUsage))
         return 0;
     return sp::ras::RunService();

@@ -1,6 +1,7 @@
 #include "platform/registry/RegistryDb.h"
 
 #include "platform/registry/RegName.h"
+#include "platform/base/MachineRoot.h"
 
 #include <sqlite3.h>
 
@@ -130,6 +131,8 @@ RegistryDb::RegistryDb(const std::filesystem::path& file, bool readOnly) : state
     const bool fresh = !std::filesystem::exists(file, ec);
     if (readOnly && fresh)
         throw ERegistryException("Cannot open the registry " + file.string() + ": no such file");
+    if (fresh)
+        CreatePrivateFile(file);
     // A database without its write-ahead log was closed cleanly and is whole
     // in its file: a reader that must change nothing opens it as immutable,
     // since an ordinary open would leave new -wal and -shm files beside it.
@@ -180,9 +183,9 @@ RegistryDb::RegistryDb(const std::filesystem::path& file, bool readOnly) : state
             throw ERegistryException("Cannot open the registry " + file.string() + ": not a registry database");
         if (version < kSchemaVersion)
             CreateSchema();
-        // A new database is its user's alone; its -wal and -shm files take
-        // the same mode from it.
-        if (fresh)
+        // A database made by an older version under a looser umask: its
+        // user's alone from now on (the -wal and -shm files follow it).
+        if (!readOnly)
             ::chmod(file.c_str(), 0600);
     } catch (...) {
         statements_.clear();

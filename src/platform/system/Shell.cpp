@@ -1,6 +1,7 @@
 #include "platform/system/Shell.h"
 
 #include "platform/base/IniFile.h"
+#include "platform/base/ProgramInfo.h"
 #include "platform/base/MachineRoot.h"
 
 #include <chrono>
@@ -287,7 +288,9 @@ bool ShellExecuteOpen(const std::string& what)
     const std::string program = opener && *opener ? opener : "xdg-open";
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(what.c_str()), nullptr};
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+    // The browser it may start is the user's, with the user's own umask.
+    if (SpawnWithStartingUmask([&] { return ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ); })
+        != 0)
         return false;
     // Reaped in the background, so no child is left behind as a zombie.
     std::thread([pid] {

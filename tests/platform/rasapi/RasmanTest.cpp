@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/registry/Registry.h"
@@ -411,6 +412,40 @@ TEST_F(RasmanDaemonTest, AFrozenServiceQueuesABoundedNumberOfRequestsAndLosesNon
     }
     ::close(fd);
     EXPECT_LT(RssKiB(DaemonPid()) - before, 16 * 1024);
+}
+
+// A subscriber's first run in a root that exists already, open to all, under
+// the usual umask: what the programs create there is theirs alone from the
+// first moment, the store's -wal and -shm files included.
+TEST_F(RasmanDaemonTest, WhatTheProgramsCreateInAnOpenRootIsTheirUsersAlone)
+{
+    namespace fs = std::filesystem;
+    StopDaemon();
+    for (const auto& e : fs::directory_iterator(root_))
+        fs::remove_all(e.path());
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                               | fs::perms::others_read | fs::perms::others_exec);
+    const mode_t before = ::umask(022);
+    const char* bin = std::getenv("SKYPORTAL_BIN_DIR");
+    const std::string rasctl = std::string(bin ? bin : ".") + "/rasctl";
+    EXPECT_EQ(std::system((rasctl + " devices >/dev/null").c_str()), 0);
+    ::umask(before);
+    for (int i = 0; i < 400 && !fs::exists(root_ / "history.db-wal"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::vector<std::string> open;
+    size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(root_)) {
+        struct stat st {};
+        if (::lstat(e.path().c_str(), &st) != 0 || S_ISSOCK(st.st_mode))
+            continue;
+        ++files;
+        if ((st.st_mode & 077) != 0)
+            open.push_back(fs::relative(e.path(), root_).string());
+    }
+    for (const char* made : {"network.ini", "registry.db", "registry.db-wal", "history.db", "history.db-wal"})
+        EXPECT_TRUE(fs::exists(root_ / made)) << made;
+    EXPECT_GT(files, 5u);
+    EXPECT_TRUE(open.empty()) << ::testing::PrintToString(open);
 }
 
 } // namespace

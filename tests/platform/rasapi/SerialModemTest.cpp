@@ -243,10 +243,15 @@ TEST(PortLock, TakenInTheUsualFormatAndHonouredAsOtherDialersWriteIt)
     char mine[16];
     std::snprintf(mine, sizeof mine, "%10d\n", static_cast<int>(::getpid()));
 
-    // none: ten characters of pid and a line end, gone again at release
+    // none: ten characters of pid and a line end, readable by every dialer
+    // whatever our umask, gone again at release
     {
         PortLock lock;
+        const mode_t mask = ::umask(077);
         ASSERT_EQ(lock.Take(dir, "/dev/ttyUSB7"), PortLock::Result::Taken) << lock.Error();
+        ::umask(mask);
+        EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
         EXPECT_EQ(read(), mine);
         EXPECT_FALSE(lock.StaleRemoved());
     }
