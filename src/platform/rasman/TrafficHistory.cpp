@@ -159,20 +159,33 @@ void TrafficHistory::Logged(const std::string& what) { ServiceLog("history: " + 
 bool TrafficHistory::Open()
 {
     CreatePrivateFile(file_);
+    auto failed = [&](std::string why) {
+        openWhy_ = std::move(why);
+        return false;
+    };
     if (sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
         != SQLITE_OK)
-        return false;
+        return failed(ErrorOf(db_));
     sqlite3_busy_timeout(db_, 2000);
     {
         Stmt mode(db_, "PRAGMA journal_mode=WAL");
-        if (!mode.Row() || mode.Text(0) != "wal")
-            return false;
+        if (!mode.Row())
+            return failed(ErrorOf(db_));
+        if (mode.Text(0) != "wal")
+            return failed("no write-ahead log");
         Stmt check(db_, "PRAGMA quick_check");
-        if (!check.Row() || check.Text(0) != "ok")
-            return false;
+        if (!check.Row())
+            return failed(ErrorOf(db_));
+        if (const std::string result = check.Text(0); result != "ok") {
+            // SQLite's own report of the damage, on one line and short.
+            std::string what;
+            for (const char c : result.substr(0, 160))
+                what += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+            return failed("integrity check failed: " + what);
+        }
     }
     if (!Exec(db_, "PRAGMA synchronous=NORMAL") || !Exec(db_, kSchema))
-        return false;
+        return failed(ErrorOf(db_));
     for (const char* suffix : {"", "-wal", "-shm"})
         ::chmod((file_.string() + suffix).c_str(), 0600);
     // A service that was killed left its sessions open: they end at their
@@ -199,7 +212,16 @@ void TrafficHistory::SetAside(const std::string& why)
     ::localtime_r(&t, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    const std::string aside = file_.string() + ".broken-" + stamp;
+    // Never over an earlier one of the same second.
+    std::string aside = file_.string() + ".broken-" + stamp;
+    for (int n = 2; n < 100; ++n) {
+        std::error_code e;
+        const bool taken = std::filesystem::exists(aside, e) || std::filesystem::exists(aside + "-wal", e)
+            || std::filesystem::exists(aside + "-shm", e);
+        if (!taken)
+            break;
+        aside = file_.string() + ".broken-" + stamp + "-" + std::to_string(n);
+    }
     for (const char* suffix : {"", "-wal", "-shm"}) {
         std::error_code e;
         std::filesystem::rename(file_.string() + suffix, aside + suffix, e);
@@ -212,11 +234,10 @@ void TrafficHistory::OpenOrRecover()
 {
     if (Open())
         return;
-    SetAside(ErrorOf(db_));
+    SetAside(openWhy_);
     if (Open())
         return;
-    Logged(file_.filename().string() + " cannot be opened (" + ErrorOf(db_)
-           + "): the counts are kept in memory only");
+    Logged(file_.filename().string() + " cannot be opened (" + openWhy_ + "): the counts are kept in memory only");
     sqlite3_close(db_);
     db_ = nullptr;
 }
@@ -252,7 +273,7 @@ bool TrafficHistory::SaveSetting(const char* key, const std::string& value)
     return s.Bind(1, std::string(key)).Bind(2, value).Run();
 }
 
-bool TrafficHistory::Flush(int64_t now)
+bool TrafficHistory::Flush(int64_t now, bool recover)
 {
     if (!db_)
         return false;
@@ -291,10 +312,12 @@ bool TrafficHistory::Flush(int64_t now)
     const std::string why = ErrorOf(db_);
     const bool broken = BrokenStore(db_);
     Exec(db_, "ROLLBACK");
-    if (broken) {
+    // One new store per flush: a rename that keeps failing (the folder made
+    // read-only) must not set aside and reopen for ever.
+    if (broken && recover) {
         SetAside(why);
         if (Open())
-            return Flush(now);
+            return Flush(now, false);
         sqlite3_close(db_);
         db_ = nullptr;
     }

@@ -85,7 +85,7 @@ private:
     bool Open();
     void SetAside(const std::string& why);
     void OpenOrRecover();
-    bool Flush(int64_t now);
+    bool Flush(int64_t now, bool recover = true);
     void LoadSettings();
     bool SaveSetting(const char* key, const std::string& value);
     [[nodiscard]] std::pair<std::string, std::string> CycleOfDay(const std::string& date) const;
@@ -105,6 +105,7 @@ private:
     std::vector<Row> closed_;                // ended, not yet written
     std::map<std::string, Totals> pending_; // by local date, not yet written
     bool writeFailed_ = false;               // logged once until a write succeeds
+    std::string openWhy_;                    // why the last Open failed
     // settings
     uint32_t cycleDay_ = 1;
     std::optional<uint64_t> limit_;

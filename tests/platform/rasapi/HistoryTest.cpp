@@ -10,6 +10,7 @@
 #include "platform/rasman/TrafficHistory.h"
 
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -176,6 +177,36 @@ TEST_F(HistoryStoreTest, ACorruptStoreIsSetAsideAndANewOneBegun)
     text << log.rdbuf();
     EXPECT_NE(text.str().find("history.db could not be used"), std::string::npos) << text.str();
     EXPECT_EQ(fs::status(root_ / "history.db").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    // A store that opens but fails its integrity check says so (SQLite's own
+    // error text there is "not an error"), and its set-aside keeps the first.
+    h.reset();
+    fs::remove(root_ / "history.db-wal");
+    fs::remove(root_ / "history.db-shm");
+    fs::remove(root_ / "history.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((root_ / "history.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(a, b); CREATE INDEX i ON t(b); WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
+                               "SELECT x + 1 FROM n WHERE x < 2000) INSERT INTO t SELECT x, printf('%050d', x) FROM n",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    {
+        std::fstream f(root_ / "history.db", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4096 * 5 + 100);
+        f << std::string(3900, 'U');
+    }
+    h = Open();
+    EXPECT_EQ(h->Sessions(5).size(), 0u);
+    asides = 0;
+    for (const auto& e : fs::directory_iterator(root_))
+        asides += e.path().filename().string().rfind("history.db.broken-", 0) == 0;
+    EXPECT_EQ(asides, 2);
+    std::ifstream again(root_ / "run" / "rasman.log");
+    text.str("");
+    text << again.rdbuf();
+    EXPECT_NE(text.str().find("(integrity check failed: "), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("not an error"), std::string::npos) << text.str();
 }
 
 TEST_F(HistoryStoreTest, AFullDiskKeepsTheCountsUntilTheyCanBeWritten)
