@@ -310,7 +310,13 @@ void TDialThread::Dial()
     const std::string savedInit = GetModemInitString(ModemName);
 
     std::vector<std::string>& apns = *APNList;
-    for (size_t i = 0; i < apns.size(); ++i) {
+    // A list longer than any the update accepts (a value edited by hand) is
+    // tried no further than that: each APN can cost a minute of dialling.
+    if (apns.size() > kMaxApnCount)
+        WriteLog("DIAL-params", 0,
+                 "APN list of " + std::to_string(apns.size()) + ", only the first " + std::to_string(kMaxApnCount)
+                     + " are tried");
+    for (size_t i = 0; i < std::min(apns.size(), kMaxApnCount); ++i) {
         const std::string apn = TrimApn(apns[i]);
         // Whatever the list holds (a list stored by an older version, a value
         // edited by hand), only an APN goes into the modem's init string:

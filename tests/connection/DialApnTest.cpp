@@ -98,6 +98,36 @@ TEST(DialSequence, AnApnThatIsNotOneIsSkippedAndNeverReachesTheModem)
     EXPECT_NE(log.find("; APN:  internet   User:"), std::string::npos) << log;
 }
 
+// A hand-edited list is tried no further than the update would accept one.
+TEST(DialSequence, AListLongerThanAnyUpdateIsTriedToItsHundredthApnOnly)
+{
+    if (!ServiceBuilt())
+        GTEST_SKIP() << "remote access service not built";
+    RasTestRoot root(501, true);
+    ras::EnsureDefaultMachine();
+    FakeModem modem;
+    ASSERT_EQ(RasCtl({"add-modem", kPhone, modem.Port()}), 0);
+    ASSERT_EQ(RasCtl({"reload"}), 0);
+    SetConnectionRoundLength(std::chrono::milliseconds(100));
+    SetProgressFailureHook([](TfrmProgress&) {});
+    std::vector<std::string> apns(100, "not an apn");
+    apns.emplace_back("internet");
+    std::string entry;
+    const HRASCONN h = OpenConnection(kPhone, entry, apns);
+    if (h != 0) {
+        EXPECT_TRUE(CloseConnection(h));
+    }
+    SetProgressFailureHook({});
+    SetConnectionRoundLength(std::chrono::milliseconds(500));
+    EXPECT_EQ(h, 0u);
+    for (const std::string& c : modem.Commands())
+        EXPECT_EQ(c.find("CGDCONT"), std::string::npos) << c;
+    std::string log;
+    for (const std::string& l : root.LogLines())
+        log += l + "\n";
+    EXPECT_NE(log.find("APN list of 101, only the first 100 are tried"), std::string::npos) << log;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
