@@ -6,6 +6,8 @@
 #include "platform/registry/RegFile.h"
 #include "platform/registry/Registry.h"
 
+#include <algorithm>
+
 namespace sp {
 
 namespace {
@@ -13,6 +15,10 @@ namespace {
 // Bounds for a registry someone else filled.
 constexpr int kMaxDepth = 32;
 constexpr size_t kMaxKeys = 5000;
+// A value larger than any the program writes is named, not copied: the report
+// must not take hundreds of megabytes for one planted value.
+constexpr int kMaxValueBytes = 64 * 1024;
+constexpr size_t kMaxTotalBytes = 4 * 1024 * 1024;
 
 class Exporter {
 public:
@@ -39,6 +45,15 @@ public:
         RegFileKey key;
         key.path = reg_.CurrentPath();
         for (const std::string& name : reg_.GetValueNames()) {
+            const int size = reg_.GetDataSize(name);
+            if (size > kMaxValueBytes || total_ + static_cast<size_t>(std::max(size, 0)) > kMaxTotalBytes) {
+                report_.notes.push_back(key.path + "\\" + name + ": left out (" + std::to_string(size) +
+                                        " bytes; a value above " + std::to_string(kMaxValueBytes / 1024) +
+                                        " KiB, or the report's " + std::to_string(kMaxTotalBytes >> 20) +
+                                        " MiB of values, is not copied)");
+                continue;
+            }
+            total_ += static_cast<size_t>(std::max(size, 0));
             RegFileValue v;
             v.name = name;
             v.type = reg_.GetDataType(name).value_or(RegType::Binary);
@@ -75,10 +90,13 @@ private:
     RegistryReport& report_;
     RegFileContent content_;
     TStoredTextReader reader_;
+    size_t total_ = 0;
 };
 
 std::string Text(TRegistry& reg, const char* name) {
     try {
+        if (reg.GetDataSize(name) > kMaxValueBytes)
+            return "(left out, too long)";
         return reg.ValueExists(name) ? reg.ReadString(name) : std::string();
     } catch (const std::exception&) {
         return "(not a text value)";

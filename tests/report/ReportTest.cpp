@@ -371,6 +371,31 @@ TEST_F(ReportTest, BadInputIsReportedInsideAndTheReportIsStillWritten) {
 
 // An installed program cannot write beside itself: its log is the machine
 // root's, and the dials come from there without a complaint about the other.
+// A planted 40 MiB value is named in the report, not copied into it, and
+// the tool stays within 64 MiB of data doing so.
+TEST_F(ReportTest, AHugeRegistryValueIsLeftOutAndTheReportStaysSmall) {
+    {
+        sp::TRegistry reg(root_ / "registry.db");
+        reg.SetRootKey(sp::RegHive::LocalMachine);
+        ASSERT_TRUE(reg.OpenKey("\\Software\\Zentora\\Skyportal", true));
+        const std::string huge(40 << 20, 'A');
+        reg.WriteBinaryData("Huge", huge.data(), static_cast<int>(huge.size()));
+        reg.WriteString("Modem", "My Phone");
+    }
+    std::vector<std::string> argv{"bash", "-c", "ulimit -d 65536 && exec \"$@\"", "report",
+                                  (BinDir() / "skyportal-report").string(), "--program", program_.string(),
+                                  "--output", (dir_ / "huge.tar.gz").string()};
+#if defined(__SANITIZE_ADDRESS__)
+    argv.erase(argv.begin(), argv.begin() + 4); // the sanitizer's own heap knows no such bound
+#endif
+    const auto r = Run(argv);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto m = Unpack(dir_ / "huge.tar.gz");
+    EXPECT_TRUE(Has(m["report.txt"], "Huge: left out (41943040 bytes")) << m["report.txt"];
+    EXPECT_TRUE(Has(m["registry.reg"], "\"Modem\"=\"My Phone\"")) << m["registry.reg"];
+    EXPECT_LT(m["registry.reg"].size(), 64u << 10);
+}
+
 TEST_F(ReportTest, AnInstalledProgramsLogIsTakenFromTheMachineRoot) {
     Write(root_ / "GPRSlog.log", Enciphered("11:00:00", "DIAL-params", 0, "Entry: Zentora ; Phone: *99#  ") +
                                      Enciphered("11:00:04", "RAS-Dialing error code", 679, "no carrier"));

@@ -281,10 +281,10 @@ std::optional<RegType> TRegistry::GetDataType(std::string_view name) {
 int TRegistry::GetDataSize(std::string_view name) {
     int size = -1;
     d->Try([&] {
-        auto v = d->Value(name);
+        auto v = d->Db().FindValueSize(d->ReadKey(), name);
         if (!v)
             throw Refusal{RegError::NotFound};
-        size = static_cast<int>(v->data.size()) + (v->type == RegType::Sz ? 1 : 0);
+        size = static_cast<int>(std::min<int64_t>(v->second + (v->first == RegType::Sz ? 1 : 0), INT32_MAX));
         return true;
     });
     return size;

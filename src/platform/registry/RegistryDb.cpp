@@ -31,6 +31,7 @@ enum Slot {
     kDeleteKey,
     kChildNames,
     kFindValue,
+    kValueSize,
     kPutValue,
     kDeleteValue,
     kValueNames,
@@ -355,6 +356,19 @@ std::optional<RegistryDb::Value> RegistryDb::FindValue(int64_t key, std::string_
     const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(*q, 2));
     v.data.assign(p, p + sqlite3_column_bytes(*q, 2));
     return v;
+}
+
+std::optional<std::pair<RegType, int64_t>> RegistryDb::FindValueSize(int64_t key, std::string_view name) {
+    // length() of a blob reads its header only: a huge value is not loaded.
+    Statement::Use q(Prepare(kValueSize, "SELECT type, length(data) FROM vals WHERE key=? AND fold=?"));
+    q.Bind(1, key).Bind(2, FoldName(name));
+    if (!q.Step())
+        return std::nullopt;
+    const int type = sqlite3_column_int(*q, 0);
+    const RegType t = type == static_cast<int>(RegType::Sz)      ? RegType::Sz
+                      : type == static_cast<int>(RegType::Dword) ? RegType::Dword
+                                                                 : RegType::Binary;
+    return std::make_pair(t, static_cast<int64_t>(sqlite3_column_int64(*q, 1)));
 }
 
 void RegistryDb::PutValue(int64_t key, std::string_view name, RegType type, const std::vector<uint8_t>& data) {

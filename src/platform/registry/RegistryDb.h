@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -50,6 +51,8 @@ public:
     [[nodiscard]] std::vector<std::string> ChildNames(int64_t id);
 
     [[nodiscard]] std::optional<Value> FindValue(int64_t key, std::string_view name);
+    // The value's type and size without its data.
+    [[nodiscard]] std::optional<std::pair<RegType, int64_t>> FindValueSize(int64_t key, std::string_view name);
     // Replaces the data of a present value in place, keeping its spelling and
     // its place in the enumeration. Throws when the key no longer exists.
     void PutValue(int64_t key, std::string_view name, RegType type, const std::vector<uint8_t>& data);
