@@ -53,7 +53,9 @@ install -m 0755 "$src/tests/vm/init.sh" "$work/initrd/init"
 (cd "$work/initrd" && find . | busybox cpio -o -H newc 2>/dev/null) >"$work/initrd.cpio"
 
 echo "booting $kernel under emulation"
-timeout 290 qemu-system-x86_64 -machine pc,accel=tcg -cpu max -smp 2 -m 2048 \
+# TCG on a machine whose cores are busy (CI under load) runs the guest two
+# to three times slower than on an idle one: the bound is for a hung guest.
+timeout 600 qemu-system-x86_64 -machine pc,accel=tcg -cpu max -smp 2 -m 2048 \
     -display none -monitor none -serial file:"$share/console.log" -no-reboot \
     -kernel "$kernel" -initrd "$work/initrd.cpio" \
     -append "console=ttyS0 panic=-1 quiet skyportal.guest=$src/tests/vm/guest.sh" \
