@@ -38,33 +38,40 @@ void Network(const std::string& section, const std::string& key, const std::stri
     ASSERT_TRUE(net.Save(MachineRoot() / "network.ini"));
 }
 
+// Dials `apns` through the real service to a fake modem, the failure box
+// answered at once; the modem's commands afterwards.
+std::vector<std::string> DialList(std::vector<std::string>& apns, HRASCONN& h,
+                                  const std::vector<std::pair<std::string, std::string>>& network = {})
+{
+    ras::EnsureDefaultMachine();
+    FakeModem modem;
+    EXPECT_EQ(RasCtl({"add-modem", kPhone, modem.Port()}), 0);
+    for (const auto& [key, value] : network)
+        Network(kPhone, key, value);
+    EXPECT_EQ(RasCtl({"reload"}), 0);
+    // The bar's budget (59 rounds) above a pppd that gives up after 3 s.
+    SetConnectionRoundLength(std::chrono::milliseconds(100));
+    SetProgressFailureHook([](TfrmProgress&) {});
+    std::string entry;
+    h = OpenConnection(kPhone, entry, apns);
+    if (h != 0) {
+        EXPECT_TRUE(CloseConnection(h));
+    }
+    SetProgressFailureHook({});
+    SetConnectionRoundLength(std::chrono::milliseconds(500));
+    return modem.Commands();
+}
+
 // A list stored by an older version, or a value edited by hand.
 TEST(DialSequence, AnApnThatIsNotOneIsSkippedAndNeverReachesTheModem)
 {
     if (!ServiceBuilt())
         GTEST_SKIP() << "remote access service not built";
     RasTestRoot root(501, true);
-    ras::EnsureDefaultMachine();
-    FakeModem modem;
-    ASSERT_EQ(RasCtl({"add-modem", kPhone, modem.Port()}), 0);
-    Network(kPhone, "AnswerTimeoutMs", "1000");
-    Network(kPhone, "ConnectTimeoutMs", "2000");
-    Network(kPhone, "PppTimeoutMs", "3000");
-    ASSERT_EQ(RasCtl({"reload"}), 0);
-    // The bar's budget (59 rounds) above a pppd that gives up after 3 s.
-    SetConnectionRoundLength(std::chrono::milliseconds(100));
-    SetProgressFailureHook([](TfrmProgress&) {});
-
     std::vector<std::string> apns = {"internet\";ATD0900123456;\"", "internet\nAT+CFUN=0", " internet "};
-    std::string entry;
-    const HRASCONN h = OpenConnection(kPhone, entry, apns);
-    if (h != 0) {
-        EXPECT_TRUE(CloseConnection(h));
-    }
-    SetProgressFailureHook({});
-    SetConnectionRoundLength(std::chrono::milliseconds(500));
-
-    const std::vector<std::string> commands = modem.Commands();
+    HRASCONN h = 0;
+    const std::vector<std::string> commands = DialList(
+        apns, h, {{"AnswerTimeoutMs", "1000"}, {"ConnectTimeoutMs", "2000"}, {"PppTimeoutMs", "3000"}});
     std::string all;
     for (const std::string& c : commands)
         all += c + " | ";
@@ -104,23 +111,12 @@ TEST(DialSequence, AListLongerThanAnyUpdateIsTriedToItsHundredthApnOnly)
     if (!ServiceBuilt())
         GTEST_SKIP() << "remote access service not built";
     RasTestRoot root(501, true);
-    ras::EnsureDefaultMachine();
-    FakeModem modem;
-    ASSERT_EQ(RasCtl({"add-modem", kPhone, modem.Port()}), 0);
-    ASSERT_EQ(RasCtl({"reload"}), 0);
-    SetConnectionRoundLength(std::chrono::milliseconds(100));
-    SetProgressFailureHook([](TfrmProgress&) {});
     std::vector<std::string> apns(100, "not an apn");
     apns.emplace_back("internet");
-    std::string entry;
-    const HRASCONN h = OpenConnection(kPhone, entry, apns);
-    if (h != 0) {
-        EXPECT_TRUE(CloseConnection(h));
-    }
-    SetProgressFailureHook({});
-    SetConnectionRoundLength(std::chrono::milliseconds(500));
+    HRASCONN h = 0;
+    const std::vector<std::string> commands = DialList(apns, h);
     EXPECT_EQ(h, 0u);
-    for (const std::string& c : modem.Commands())
+    for (const std::string& c : commands)
         EXPECT_EQ(c.find("CGDCONT"), std::string::npos) << c;
     std::string log;
     for (const std::string& l : root.LogLines())
