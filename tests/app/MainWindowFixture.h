@@ -18,6 +18,7 @@
 #include "ras/TRasThread.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
@@ -75,6 +76,34 @@ protected:
         sp::SetRasRoundLength(std::chrono::milliseconds(20));
         sp::SetConnectionRoundLength(std::chrono::milliseconds(10));
         sp::SetNextMsgAnswer(std::nullopt);
+        WatchForForgottenBoxes();
+    }
+
+    // A modal box that no test answers would hold the whole run until its
+    // time-out: after 30 s it fails the test with its text and is closed.
+    void WatchForForgottenBoxes() {
+        watchdog_ = std::make_unique<QTimer>();
+        watchdog_->setInterval(500);
+        QObject::connect(watchdog_.get(), &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != watched_) {
+                watched_ = modal;
+                watchedSince_ = std::chrono::steady_clock::now();
+                return;
+            }
+            if (!modal || std::chrono::steady_clock::now() - watchedSince_ < std::chrono::seconds(30))
+                return;
+            QString text;
+            for (const QLabel* label : modal->findChildren<QLabel*>())
+                text += label->text() + QLatin1Char(' ');
+            ADD_FAILURE() << "a modal window stayed open 30 s unanswered: " << text.toStdString();
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            watched_ = nullptr;
+        });
+        watchdog_->start();
     }
 
     // The wizard's entries go into the user's desktop and autostart
@@ -86,6 +115,7 @@ protected:
     }
 
     void TearDown() override {
+        watchdog_.reset();
         CloseWindow();
         sp::SetProgressFailureHook({});
         sp::SetNextMsgAnswer(std::nullopt);
@@ -149,6 +179,9 @@ protected:
 
     std::unique_ptr<RasTestRoot> root_;
     std::unique_ptr<sp::TfrmGprsMain> w_;
+    std::unique_ptr<QTimer> watchdog_;
+    QWidget* watched_ = nullptr;
+    std::chrono::steady_clock::time_point watchedSince_{};
 };
 
 // The texts of every message box shown from now on; each is closed with its
