@@ -91,6 +91,7 @@ DeviceBehaviour ReadBehaviour(const IniFile& ini, std::string_view section, cons
     b.secondPort = ini.GetInt(section, "SecondPort", b.secondPort ? 1 : 0) != 0;
     b.ussdNeverAnswers = ini.GetInt(section, "UssdNeverAnswers", b.ussdNeverAnswers ? 1 : 0) != 0;
     b.ussdStatus = std::min<uint32_t>(U32(ini, section, "UssdStatus", b.ussdStatus), 5);
+    b.ussdTimeoutMs = std::clamp<uint32_t>(U32(ini, section, "UssdTimeoutMs", b.ussdTimeoutMs), 100, 20000);
     if (auto v = ini.Get(section, "BalanceCode"); v && UssdCode(Trim(*v)))
         b.balanceCode = Trim(*v);
     return b;
@@ -136,6 +137,7 @@ SerialModem ReadSerial(const IniFile& ini, const std::string& section, const Dev
     if (!m.atPort.empty() && m.atPort.front() != '/')
         m.atPort.clear();
     m.balanceCode = b.balanceCode;
+    m.ussdTimeoutMs = b.ussdTimeoutMs;
     return m;
 }
 

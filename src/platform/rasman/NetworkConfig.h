@@ -46,6 +46,7 @@ struct DeviceBehaviour {
     uint32_t ussdDelayMs = 800;
     bool ussdNeverAnswers = false;
     uint32_t ussdStatus = 0; // +CUSD's status: 0 answered, 4 not supported, ...
+    uint32_t ussdTimeoutMs = 20000; // the answer's bound (shorter in tests)
     std::string balanceCode = std::string(kDefaultBalanceCode);
     bool secondPort = false; // it can be asked while it carries a link
 };
@@ -67,6 +68,7 @@ struct SerialModem {
     uint32_t queryTimeoutMs = 2000;          // each question before the dial (SIM, network, signal)
     uint32_t registrationTimeoutMs = 20000;  // waiting for the network before the dial
     std::string atPort;                      // a second AT port, free while the link is up
+    uint32_t ussdTimeoutMs = 20000;
     std::string balanceCode = std::string(kDefaultBalanceCode);
 };
 

@@ -828,7 +828,7 @@ public:
             if (phase_ == Phase::Hello)
                 End(ERROR_DEVICE_NOT_READY, "the modem did not answer AT within " + std::to_string(m_.queryTimeoutMs) + " ms");
             else
-                End(ERROR_REQUEST_TIMEOUT, "no answer to the USSD code within " + std::to_string(kUssdTimeout.count()) + " s");
+                End(ERROR_REQUEST_TIMEOUT, "no answer to the USSD code within " + std::to_string(m_.ussdTimeoutMs) + " ms");
         }
         if (done_)
             return Clock::time_point::max();
@@ -957,7 +957,7 @@ private:
         }
         phase_ = Phase::UssdSent;
         Log("USSD " + ussd_);
-        Send("AT+CUSD=1,\"" + ussd_ + "\",15", now + kUssdTimeout, now);
+        Send("AT+CUSD=1,\"" + ussd_ + "\",15", now + std::chrono::milliseconds(m_.ussdTimeoutMs), now);
     }
 
     void Ussd(const std::string& line, Clock::time_point now)
@@ -986,7 +986,7 @@ private:
         const ModemReply reply = ClassifyModemLine(line);
         if (phase_ == Phase::UssdSent && reply == ModemReply::Ok) {
             phase_ = Phase::UssdWait; // the answer comes unsolicited
-            deadline_ = std::min(deadline_, now + kUssdTimeout);
+            deadline_ = std::min(deadline_, now + std::chrono::milliseconds(m_.ussdTimeoutMs));
             return;
         }
         if (reply != ModemReply::None && reply != ModemReply::Ok && reply != ModemReply::Ring)

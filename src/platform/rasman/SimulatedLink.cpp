@@ -270,8 +270,12 @@ public:
             return Clock::time_point::max();
         }
         if (n_.ussdNeverAnswers) {
-            due_ = Clock::time_point::max();
-            return due_;
+            if (!silentSince_)
+                silentSince_ = now;
+            if (now - *silentSince_ < std::chrono::milliseconds(n_.ussdTimeoutMs))
+                return *silentSince_ + std::chrono::milliseconds(n_.ussdTimeoutMs);
+            Finish(ERROR_REQUEST_TIMEOUT);
+            return Clock::time_point::max();
         }
         if (n_.ussdStatus != 0 && n_.ussdStatus != 1) {
             Finish(ERROR_USSD_REFUSED);
@@ -296,6 +300,7 @@ private:
     std::string device_;
     std::string ussd_;
     Clock::time_point due_;
+    std::optional<Clock::time_point> silentSince_;
 };
 
 } // namespace
