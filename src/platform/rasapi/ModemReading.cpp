@@ -91,13 +91,13 @@ bool UssdCode(std::string_view code)
 }
 
 uint32_t QueryModem(const std::string& device, ModemReading& out, std::chrono::seconds fresh,
-                    std::chrono::milliseconds wait)
+                    std::chrono::milliseconds wait, std::chrono::milliseconds answerWithin)
 {
     const auto until = Clock::now() + wait;
     const std::string payload = Writer().Str(device).U32(static_cast<uint32_t>(fresh.count())).Data();
     for (;;) {
         Frame reply;
-        if (const uint32_t code = Ask(Msg::CtlModem, payload, reply, Clock::now() + 2s); code != SUCCESS)
+        if (const uint32_t code = Ask(Msg::CtlModem, payload, reply, Clock::now() + answerWithin); code != SUCCESS)
             return code;
         Reader r(reply.payload);
         const uint32_t code = r.U32();

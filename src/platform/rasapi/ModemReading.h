@@ -67,10 +67,11 @@ inline constexpr uint32_t ERROR_SIM_STATE = 969;
 //
 // The last reading of the modem, asking the modem anew when the reading is
 // older than `fresh` and its port is free (the answer then waits for it, at
-// most `wait`).
+// most `wait`). Each request waits `answerWithin` for the service.
 [[nodiscard]] uint32_t QueryModem(const std::string& device, ModemReading& out,
                                   std::chrono::seconds fresh = std::chrono::seconds(60),
-                                  std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+                                  std::chrono::milliseconds wait = std::chrono::milliseconds(0),
+                                  std::chrono::milliseconds answerWithin = std::chrono::milliseconds(2000));
 // Sends a USSD code and waits for the network's answer (text, UTF-8).
 inline constexpr std::chrono::seconds kUssdTimeout{20};
 [[nodiscard]] uint32_t AskUssd(const std::string& device, const std::string& code, std::string& answer);
