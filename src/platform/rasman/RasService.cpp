@@ -633,6 +633,15 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
     c->apn = Cp1251ToUtf8(req.apn);
     const auto now = Clock::now();
     NoteDial(DialNote::None); // what held a port at an earlier dial is no news for this one
+    // A question on its way to the modem gives the port up for the dial.
+    for (Question& q : questions_) {
+        if (!q.done && SameText(q.device, deviceUtf8)) {
+            q.question.reset();
+            q.done = true;
+            q.error = ERROR_PORT_NOT_AVAILABLE;
+            q.doneAt = now;
+        }
+    }
     if (modem && net_.SerialFor(deviceUtf8) != nullptr)
         c->link = serial_.Dial(req, now);
     else

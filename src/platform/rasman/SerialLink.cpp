@@ -253,7 +253,10 @@ private:
         case Phase::Init:
         case Phase::Dial: return out_.empty() ? deadline_ : std::min(deadline_, now + 20ms);
         case Phase::Query: {
-            const Clock::time_point due = std::max(interview_ ? interview_->Next() : now, now);
+            // a command not yet taken by the port is tried again soon
+            const Clock::time_point due = interview_ ? interview_->Next() : now;
+            if (due <= now)
+                return now + 20ms;
             return out_.empty() ? due : std::min(due, now + 20ms);
         }
         case Phase::Ppp: return pppdEof_ ? std::min(deadline_, now + 20ms) : deadline_;
@@ -832,7 +835,9 @@ public:
         }
         if (done_)
             return Clock::time_point::max();
-        Clock::time_point next = phase_ == Phase::Query ? std::max(interview_->Next(), now) : deadline_;
+        const Clock::time_point next = phase_ == Phase::Query ? interview_->Next() : deadline_;
+        if (next <= now)
+            return now + 20ms;
         return out_.empty() ? next : std::min(next, now + 20ms);
     }
 
