@@ -294,6 +294,8 @@ private:
             ::tcflush(tty_.Get(), TCIOFLUSH);
             int dtr = TIOCM_DTR;
             ::ioctl(tty_.Get(), TIOCMBIC, &dtr); // not every port has the line (a pty has none)
+            // A port that someone else keeps open (socat's) would stay exclusive.
+            ::ioctl(tty_.Get(), TIOCNXCL);
             tty_.Reset();
         }
         driver_.Release(std::move(claim_), Clock::now()); // nothing left when it went with pppd
@@ -856,6 +858,8 @@ private:
     {
         if (!why.empty())
             Log(why + (error != 0 ? " (" + std::to_string(error) + ")" : std::string()));
+        if (tty_.Valid())
+            ::ioctl(tty_.Get(), TIOCNXCL); // else the dial after it could not open the port
         tty_.Reset();
         lock_.Release();
         Finish(error);
