@@ -29,6 +29,7 @@ class QTimer;
 
 namespace sp {
 
+class TBalanceAction;
 class TGPRSButton;
 class TGraphPanel;
 class THistoryWatch;
@@ -179,6 +180,9 @@ public:
     bool LinkEndedAtLimit();
     [[nodiscard]] TfrmTrafficStats* TrafficStats() const;
     [[nodiscard]] THistoryWatch* HistoryWatch() const { return FHistoryWatch; }
+    // The tray's hint with what the modem last said of its operator and
+    // signal, asked of the service (not of the modem) every 30 s.
+    void RefreshModemHint();
 
     // Settings store (fGprsMainSettings.cpp): the five values under
     // HKEY_LOCAL_MACHINE\Software\Zentora\Skyportal, enciphered unless
@@ -289,6 +293,7 @@ public:
     QAction* aRestore = nullptr;
     QAction* aSvcOK = nullptr;
     QAction* aTrafficStats = nullptr;
+    TBalanceAction* aBalance = nullptr;
     TLinkLabel* lblTrafficStats = nullptr;
 
     QTimer* hintTimer = nullptr;
@@ -359,6 +364,8 @@ private:
     bool FClosed = false; // FormClose has run
     THistoryWatch* FHistoryWatch = nullptr;       // owned by the window
     QPointer<TfrmTrafficStats> FTrafficStats; // deletes itself when closed
+    QTimer* FModemHintTimer = nullptr;
+    QString FModemLine; // the modem's operator and signal, for the tray's hint
 
     std::unique_ptr<TMessageWindow> FWindow;
     // The settings key, open only while LoadSettings or SaveSettings runs.

@@ -211,7 +211,7 @@ void TfrmGprsMain::SetTrayState(TTrayMode mode, const QString& hint) {
         rxTrayIcon->hide();
     ProcessMessages();
     FTrayHint = hint;
-    rxTrayIcon->setToolTip(hint);
+    rxTrayIcon->setToolTip(FModemLine.isEmpty() ? hint : hint + QLatin1Char('\n') + FModemLine);
     rxTrayIcon->setIcon(skin::TrayIcon(FConn != 0));
 }
 

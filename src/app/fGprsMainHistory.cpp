@@ -2,17 +2,21 @@
 // "Статистика трафика" (tray menu and main page) and the limit warnings.
 #include "app/fGprsMain.h"
 
+#include "app/TBalanceAction.h"
 #include "app/TLinkLabel.h"
 #include "controls/TTransPanel.h"
 #include "dialogs/ProgramFont.h"
 #include "dialogs/TfrmMsg.h"
+#include "history/HistoryTexts.h"
 #include "history/THistoryWatch.h"
 #include "history/TfrmTrafficStats.h"
 #include "log/EventLog.h"
+#include "platform/rasapi/ModemReading.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace sp {
 
@@ -22,6 +26,15 @@ void TfrmGprsMain::CreateHistory() {
     // Just after the connection item, before the support report and "Выйти".
     const QList<QAction*> items = pmMain->actions();
     pmMain->insertAction(items.value(items.indexOf(aConnect) + 1, aExit), aTrafficStats);
+    // The balance right after it: the design's items keep their order.
+    aBalance = new TBalanceAction([this] { return FModem; }, this);
+    pmMain->insertAction(items.value(items.indexOf(aConnect) + 1, aExit), aBalance);
+
+    FModemHintTimer = new QTimer(this);
+    FModemHintTimer->setInterval(std::chrono::seconds(30));
+    connect(FModemHintTimer, &QTimer::timeout, this, &TfrmGprsMain::RefreshModemHint);
+    FModemHintTimer->start();
+    QTimer::singleShot(std::chrono::seconds(1), this, &TfrmGprsMain::RefreshModemHint);
 
     // Under the connection time, clear of the design's controls.
     lblTrafficStats = new TLinkLabel(QStringLiteral("Статистика трафика"), pnlMain);
@@ -55,12 +68,27 @@ void TfrmGprsMain::aTrafficStatsExecute() {
         FTrafficStats->setAttribute(Qt::WA_DeleteOnClose);
         FTrafficStats->setWindowIcon(windowIcon());
     }
+    FTrafficStats->SetModem(FModem);
     FTrafficStats->show();
     FTrafficStats->raise();
     FTrafficStats->activateWindow();
 }
 
 TfrmTrafficStats* TfrmGprsMain::TrafficStats() const { return FTrafficStats; }
+
+void TfrmGprsMain::RefreshModemHint() {
+    ras::ModemReading r;
+    // Short waits: this runs on the window's thread. A reading the modem
+    // takes longer for shows at the next round.
+    const bool read = !FModem.empty() && FModem != "Unknown"
+        && ras::QueryModem(FModem, r, std::chrono::seconds(60), std::chrono::milliseconds(300),
+                           std::chrono::milliseconds(300)) == 0;
+    const QString line = read ? ModemReadingText(r) : QString();
+    if (line == FModemLine)
+        return;
+    FModemLine = line;
+    SetTrayState(TTrayMode::Unchanged, FTrayHint);
+}
 
 bool TfrmGprsMain::LinkEndedAtLimit() {
     return FHistoryWatch && FHistoryWatch->Poll(true);

@@ -40,4 +40,36 @@ QString LimitHangUpText(uint64_t limit)
         .arg(HistorySize(limit));
 }
 
+QString ModemReadingText(const ras::ModemReading& r)
+{
+    if (!r.Known())
+        return {};
+    using ras::Registration;
+    using ras::SimState;
+    switch (r.sim) {
+    case SimState::PinWanted: return QStringLiteral("SIM-карта запрашивает PIN-код");
+    case SimState::PukWanted: return QStringLiteral("SIM-карта заблокирована (PUK-код)");
+    case SimState::NoSim: return QStringLiteral("нет SIM-карты");
+    default: break;
+    }
+    QString text;
+    switch (r.registration) {
+    case Registration::Home:
+    case Registration::Roaming:
+    case Registration::Unknown:
+        text = r.operatorName.empty() ? QStringLiteral("оператор неизвестен") : QString::fromStdString(r.operatorName);
+        break;
+    case Registration::Searching:
+    case Registration::NotRegistered: text = QStringLiteral("поиск сети"); break;
+    case Registration::Denied: text = QStringLiteral("сеть отказала в регистрации"); break;
+    }
+    if (ras::SignalKnown(r.rssi))
+        text += QStringLiteral(", сигнал %1 % (%2 дБм)").arg(ras::SignalPercent(r.rssi)).arg(ras::SignalDbm(r.rssi));
+    else
+        text += QStringLiteral(", сигнала нет");
+    if (r.registration == Registration::Roaming)
+        text += QStringLiteral(", роуминг");
+    return text;
+}
+
 } // namespace sp

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/rasapi/ModemReading.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -16,5 +18,10 @@ namespace sp {
 // limit, and when the service has hung up there.
 [[nodiscard]] QString LimitWarningText(uint32_t level, uint64_t used, uint64_t limit);
 [[nodiscard]] QString LimitHangUpText(uint64_t limit);
+
+// What the modem last said, for the tray's hint and the statistics window:
+// "Zentora, сигнал 64 % (−73 дБм)", ", роуминг", or what keeps it off the
+// network; empty when it has not been read.
+[[nodiscard]] QString ModemReadingText(const ras::ModemReading& r);
 
 } // namespace sp

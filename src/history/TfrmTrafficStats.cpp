@@ -67,6 +67,8 @@ TfrmTrafficStats::TfrmTrafficStats(QWidget* parent) : QWidget(parent, Qt::Window
     setFont(ProgramFont(11));
     resize(680, 560);
 
+    lblModem = new QLabel;
+    lblModem->hide();
     lblCycle = new QLabel;
     QFont bold = font();
     bold.setBold(true);
@@ -121,6 +123,7 @@ TfrmTrafficStats::TfrmTrafficStats(QWidget* parent) : QWidget(parent, Qt::Window
     buttons->addWidget(btnClose);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblModem);
     layout->addWidget(lblCycle);
     layout->addWidget(barUsage);
     layout->addWidget(lblUsage);
@@ -159,12 +162,27 @@ bool TfrmTrafficStats::Refresh()
     lblNoService->setVisible(!ok);
     if (!ok)
         return false;
+    ShowModem();
     ShowUsage(usage, days);
     ShowSessions(sessions);
     ShowCycles(cycles);
     if (!settingsShown_)
         ShowSettings(usage);
     return true;
+}
+
+void TfrmTrafficStats::ShowModem()
+{
+    ras::ModemReading r;
+    // A fresh reading is waited for a moment only: this is the window's thread.
+    const bool read = !modem_.empty() && modem_ != "Unknown"
+        && ras::QueryModem(modem_, r, std::chrono::seconds(60), std::chrono::milliseconds(500)) == 0 && r.Known();
+    lblModem->setVisible(read);
+    if (!read)
+        return;
+    lblModem->setText(QStringLiteral("Модем: %1 — %2 (%3)")
+                          .arg(QString::fromStdString(modem_), ModemReadingText(r),
+                               QString::fromStdString(ras::LocalStamp(r.readAt)).mid(11, 5)));
 }
 
 void TfrmTrafficStats::ShowUsage(const ras::HistoryUsage& u, const std::vector<ras::HistoryDay>& days)

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -38,8 +39,11 @@ public:
     void btnExportClick();
 
     void SetRefreshInterval(std::chrono::milliseconds interval) { refresh_.setInterval(interval); }
+    // The program's modem, whose operator and signal the window shows.
+    void SetModem(const std::string& modem) { modem_ = modem; }
     [[nodiscard]] bool Following() const { return refresh_.isActive(); }
 
+    QLabel* lblModem = nullptr;
     QLabel* lblCycle = nullptr;
     TUsageBar* barUsage = nullptr;
     QLabel* lblUsage = nullptr;
@@ -66,8 +70,11 @@ private:
     void ShowCycles(const std::vector<ras::HistoryCycle>& rows);
     void ShowSettings(const ras::HistoryUsage& u);
 
+    void ShowModem();
+
     QTimer refresh_;
     bool settingsShown_ = false;
+    std::string modem_;
 };
 
 } // namespace sp

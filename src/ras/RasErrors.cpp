@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <optional>
 
 #include "log/EventLog.h"
 #include "platform/base/Cp1251.h"
@@ -17,6 +18,25 @@ std::atomic<HWND> gMainWindow{0};
 constexpr int32_t kConfigError = 711;
 constexpr std::string_view kConfigErrorText =
     "Во время работы программы возникла ошибка конфигурации системы. Восстановление требует перезагрузки.";
+
+// The program's own words for what the modem said before the dial: the
+// subscriber can act on these without the support desk.
+std::optional<std::string_view> ModemErrorText(int32_t code)
+{
+    switch (code) {
+    case 960: return "SIM-карта запрашивает PIN-код. Введите PIN-код в телефоне или модеме и подключитесь снова.";
+    case 961: return "SIM-карта заблокирована и запрашивает PUK-код. Разблокируйте её PUK-кодом оператора.";
+    case 962: return "В модеме нет SIM-карты, или модем не может её прочитать. Вставьте SIM-карту и подключитесь снова.";
+    case 963: return "Сеть оператора отказала модему в регистрации. Обратитесь к оператору.";
+    case 964: return "Модем не нашёл сеть оператора: нет сигнала или нет покрытия в этом месте.";
+    case 965: return "Модем зарегистрирован в сети, но передача данных (GPRS) недоступна. Попробуйте позже или обратитесь к оператору.";
+    case 966: return "Модем занят соединением: баланс можно узнать после отключения.";
+    case 967: return "Ответ сети на USSD-запрос не удалось прочитать.";
+    case 968: return "Сеть не ответила на USSD-запрос.";
+    case 969: return "SIM-карта заблокирована для этой сети или запрашивает другой код.";
+    default: return std::nullopt;
+    }
+}
 
 template <class Binding>
 DWORD ErrorString(UINT code, char* buf, DWORD size)
@@ -66,6 +86,7 @@ std::optional<std::string_view> ConnStateText(uint32_t state)
     case RASCS_CallbackSetByCaller: return "Отклик установлен звонящим...";
     case RASCS_PasswordExpired: return "Пароль не действителен...";
     case RASCS_InvokeEapUI: return "Пауза для идентификации...";
+    case RASCS_WaitForNetwork: return "Поиск сети оператора...";
     default: return std::nullopt;
     }
 }
@@ -78,6 +99,8 @@ std::string GetRasErrorDescr(int32_t code)
             SendMessage(MainWindowHandle(), WM_CONFIG_ERROR, 0, 0);
             return std::string(kConfigErrorText);
         }
+        if (const auto own = ModemErrorText(code))
+            return std::string(*own);
         char buf[512] = {};
         DWORD r = 0;
         switch (SelectRasVariant(WinVersion)) {

@@ -346,19 +346,20 @@ TEST_F(Startup, TheTitleHintIsShownOnceForTheSameText) {
 TEST_F(Startup, TheTrayMenuHasItsItemsEnabledByStage) {
     TfrmGprsMain& w = Start();
     const QList<QAction*> items = w.pmMain->actions();
-    // The four of the design, the traffic statistics after the connection
-    // item and the support report just before "Выйти".
-    ASSERT_EQ(items.size(), 6);
+    // The four of the design, the traffic statistics and the balance after
+    // the connection item and the support report just before "Выйти".
+    ASSERT_EQ(items.size(), 7);
     EXPECT_EQ(items[0], w.aRestore);
     EXPECT_EQ(items[0]->text(), QStringLiteral("Открыть программу"));
     EXPECT_EQ(items[1], w.aConnect);
     EXPECT_EQ(items[2], w.aTrafficStats);
     EXPECT_EQ(items[2]->text(), QStringLiteral("Статистика трафика"));
-    EXPECT_EQ(items[3]->text(), QStringLiteral("Отчёт для службы поддержки..."));
-    EXPECT_EQ(items[4], w.aExit);
-    EXPECT_EQ(items[4]->text(), QStringLiteral("Выйти"));
-    EXPECT_EQ(items[5]->text(), QStringLiteral("   "));
-    EXPECT_FALSE(items[5]->isVisible());
+    EXPECT_EQ(items[3]->text(), QStringLiteral("Баланс счёта"));
+    EXPECT_EQ(items[4]->text(), QStringLiteral("Отчёт для службы поддержки..."));
+    EXPECT_EQ(items[5], w.aExit);
+    EXPECT_EQ(items[5]->text(), QStringLiteral("Выйти"));
+    EXPECT_EQ(items[6]->text(), QStringLiteral("   "));
+    EXPECT_FALSE(items[6]->isVisible());
     EXPECT_EQ(w.rxTrayIcon->contextMenu(), w.pmMain);
     // Stage 3: no connecting from the tray.
     w.UpdatePage();

@@ -416,9 +416,10 @@ tray_menu_open()
 }
 
 # tray_menu_item ICON N: opens the menu and clicks its Nth item.
-# The icon's menu has five visible items of equal height ("Открыть программу",
-# "Подключиться", "Статистика трафика", "Отчёт для службы поддержки...", "Выйти").
-TRAY_MENU_ITEMS=5
+# The icon's menu has six visible items of equal height ("Открыть программу",
+# "Подключиться", "Статистика трафика", "Баланс счёта", "Отчёт для службы
+# поддержки...", "Выйти").
+TRAY_MENU_ITEMS=6
 
 tray_menu_item()
 {

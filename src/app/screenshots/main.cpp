@@ -3,6 +3,7 @@
 // Needs a real display (the screenshot script runs it under Xvfb), because
 // the dialling picture shows the progress window above the main window.
 
+#include "app/TBalanceAction.h"
 #include "app/fGprsMain.h"
 #include "connection/ui/ConnectionWindow.h"
 #include "controls/TGPRSButton.h"
@@ -238,6 +239,36 @@ int main(int argc, char** argv) {
         Settle(100);
 
         w.aConnectExecute();
+        // The balance from the tray's menu: the network's answer over the main page.
+        {
+            w.move(40, 40);
+            Settle(200);
+            bool shown = false;
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                for (QWidget* top : QApplication::topLevelWidgets()) {
+                    if (shown || !top->isVisible() || top->windowTitle() != QStringLiteral("Информация"))
+                        continue;
+                    shown = true;
+                    top->move(w.frameGeometry().center() - top->rect().center());
+                    Settle(300);
+                    const QRect area = w.frameGeometry().united(top->frameGeometry());
+                    Save(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                                      area.height()),
+                         "balance.png");
+                    top->close();
+                }
+            });
+            poll.start(50);
+            bool done = false;
+            QObject::connect(w.aBalance, &TBalanceAction::Done, [&done] { done = true; });
+            w.aBalance->trigger();
+            WaitFor([&] { return done; });
+            if (!shown) {
+                std::fprintf(stderr, "screenshots: no balance box\n");
+                ++gFailures;
+            }
+        }
         w.lblSettingsClick();
         Shot(w, "main-settings.png");
         w.aSvcOKExecute();

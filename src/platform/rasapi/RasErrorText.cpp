@@ -223,6 +223,17 @@ std::string_view ErrorText(uint32_t code)
     if (code >= 600 && code < 600 + kRasTexts.size())
         return kRasTexts[code - 600];
     switch (code) {
+    // The service's own codes: what the modem said before the dial.
+    case 960: return "The SIM card asks for its PIN. Enter it in the phone or modem (this program never stores a PIN), then dial again.";
+    case 961: return "The SIM card is blocked and asks for its PUK. Unblock it with the PUK from the operator, then dial again.";
+    case 962: return "The modem has no SIM card, or cannot read it. Insert the SIM card, then dial again.";
+    case 963: return "The mobile network refused to register the modem. The SIM card may be barred: call the operator.";
+    case 964: return "The modem found no mobile network to register with in time: no signal, or no coverage here.";
+    case 965: return "The modem is registered on the network but not for packet data (GPRS). Try again later, or ask the operator whether data is enabled for this SIM card.";
+    case 966: return "The modem's only port carries the link: it can be asked once the link is down, or through a second AT port (AtPort= in network.ini).";
+    case 967: return "The modem's answer to the USSD code could not be read.";
+    case 968: return "The network did not answer the USSD code (it ended the session or does not offer the service).";
+    case 969: return "The SIM card is locked to another network or wants another code before the modem can register.";
     case 0: return "The operation completed successfully.";
     case 6: return "The handle is invalid.";
     case 8: return "Not enough storage is available to process this command.";

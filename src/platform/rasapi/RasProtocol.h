@@ -51,6 +51,10 @@ enum class Msg : uint32_t {
     // the traffic history (see TrafficHistoryQuery.h)
     CtlHistory = 47,
     CtlHistorySet = 48,
+    // a modem's SIM, network and signal, and USSD (see ModemReading.h)
+    CtlModem = 49,
+    CtlUssd = 50,
+    CtlUssdResult = 51,
 };
 
 [[nodiscard]] bool IsControl(Msg m);

@@ -81,6 +81,10 @@ enum tagRASCONNSTATE : uint32_t {
 
     RASCS_Connected = RASCS_DONE,
     RASCS_Disconnected = RASCS_DONE + 1,
+
+    // The service's own, between the port opened and the modem dialled: the
+    // modem is not registered on a network yet and the dial waits for it.
+    RASCS_WaitForNetwork = 0x0100,
 };
 typedef tagRASCONNSTATE RASCONNSTATE;
 

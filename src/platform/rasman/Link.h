@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/rasapi/ModemReading.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -23,6 +25,8 @@ public:
     virtual void Up() = 0;
     // A link that was up has ended on its own (the network, the line).
     virtual void Down(uint32_t error) = 0;
+    // What the modem said of its SIM, network and signal before the dial.
+    virtual void Read(const ModemReading& reading) { (void)reading; }
 };
 
 // What a dial asks of a device.
@@ -70,6 +74,35 @@ public:
     }
 };
 
+// A question to a modem outside a dial: a fresh reading of its SIM, network
+// and signal, or a USSD code and the network's answer. Destroying it lets
+// go of the modem's port.
+class ModemQuestion {
+public:
+    using Clock = std::chrono::steady_clock;
+    virtual ~ModemQuestion() = default;
+    // Runs what is due; returns when it next has something to do.
+    virtual Clock::time_point Advance(Clock::time_point now) = 0;
+    virtual void Watch(std::vector<pollfd>& fds) const { (void)fds; }
+    [[nodiscard]] bool Done() const { return done_; }
+    // 0, or why there is no answer.
+    [[nodiscard]] uint32_t Error() const { return error_; }
+    [[nodiscard]] const ModemReading& Reading() const { return reading_; }
+    // The USSD answer, UTF-8, one line, bounded.
+    [[nodiscard]] const std::string& Answer() const { return answer_; }
+
+protected:
+    void Finish(uint32_t error)
+    {
+        error_ = error;
+        done_ = true;
+    }
+    bool done_ = false;
+    uint32_t error_ = 0;
+    ModemReading reading_;
+    std::string answer_;
+};
+
 // A kind of device: makes the links of its dials.
 class Driver {
 public:
@@ -78,6 +111,21 @@ public:
     // Runs what outlives its links (children still ending); returns when it
     // next has something to do.
     virtual Link::Clock::time_point Advance(Link::Clock::time_point now) { (void)now; return Link::Clock::time_point::max(); }
+    // Asks the modem outside a dial: a reading when `ussd` is empty, else
+    // that USSD code. `linkUp`: a dial or link of this device holds its port.
+    // Nothing when the device cannot be asked (the question then fails with
+    // `refusal`).
+    [[nodiscard]] virtual std::unique_ptr<ModemQuestion> Ask(const std::string& device, const std::string& ussd,
+                                                             bool linkUp, Link::Clock::time_point now,
+                                                             uint32_t& refusal)
+    {
+        (void)device;
+        (void)ussd;
+        (void)linkUp;
+        (void)now;
+        refusal = 608;
+        return nullptr;
+    }
 };
 
 } // namespace sp::ras

@@ -2,6 +2,7 @@
 
 #include "platform/base/IniFile.h"
 #include "platform/base/MachineRoot.h"
+#include "platform/rasman/ModemAnswers.h"
 
 #include <algorithm>
 #include <cctype>
@@ -63,6 +64,36 @@ DeviceBehaviour ReadBehaviour(const IniFile& ini, std::string_view section, cons
     if (auto v = ini.Get(section, "Traffic"))
         b.bursty = EqualsNoCase(*v, "bursty");
     b.bps = U32(ini, section, "Bps", b.bps);
+    if (auto v = ini.Get(section, "Sim")) {
+        const std::string w = Lower(Trim(*v));
+        b.sim = w == "pin" ? SimState::PinWanted : w == "puk" ? SimState::PukWanted : w == "none" ? SimState::NoSim
+                                                                                     : SimState::Ready;
+    }
+    if (auto v = ini.Get(section, "Registration")) {
+        const std::string w = Lower(Trim(*v));
+        b.registration = w == "roaming"     ? Registration::Roaming
+                         : w == "denied"    ? Registration::Denied
+                         : w == "searching" ? Registration::Searching
+                                            : Registration::Home;
+    }
+    b.searchSec = std::min<uint32_t>(U32(ini, section, "SearchSec", b.searchSec), 3600);
+    b.rssi = U32(ini, section, "Signal", b.rssi);
+    if (b.rssi > 31)
+        b.rssi = kNoSignal;
+    if (auto v = ini.Get(section, "Operator"))
+        b.operatorName = PrintableText(*v, kMaxOperatorName);
+    b.registrationTimeoutMs = U32(ini, section, "RegistrationTimeoutMs", b.registrationTimeoutMs);
+    if (auto v = ini.Get(section, "UssdAnswer"))
+        b.ussdAnswer = *v;
+    if (auto v = ini.Get(section, "UssdCoding"))
+        b.ussdCoding = Lower(Trim(*v));
+    b.ussdDelayMs = U32(ini, section, "UssdDelayMs", b.ussdDelayMs);
+    b.secondPort = ini.GetInt(section, "SecondPort", b.secondPort ? 1 : 0) != 0;
+    b.ussdNeverAnswers = ini.GetInt(section, "UssdNeverAnswers", b.ussdNeverAnswers ? 1 : 0) != 0;
+    b.ussdStatus = std::min<uint32_t>(U32(ini, section, "UssdStatus", b.ussdStatus), 5);
+    b.ussdTimeoutMs = std::clamp<uint32_t>(U32(ini, section, "UssdTimeoutMs", b.ussdTimeoutMs), 100, 20000);
+    if (auto v = ini.Get(section, "BalanceCode"); v && UssdCode(Trim(*v)))
+        b.balanceCode = Trim(*v);
     return b;
 }
 
@@ -100,6 +131,13 @@ SerialModem ReadSerial(const IniFile& ini, const std::string& section, const Dev
         m.pppdOptions = Words(*v);
     m.dropError = b.dropError;
     m.lockDir = Trim(ini.Get(section, "LockDir").value_or(ini.Get("Service", "LockDir").value_or("")));
+    m.queryTimeoutMs = std::max<uint32_t>(50, U32(ini, section, "QueryTimeoutMs", m.queryTimeoutMs));
+    m.registrationTimeoutMs = b.registrationTimeoutMs;
+    m.atPort = Trim(ini.Get(section, "AtPort").value_or(""));
+    if (!m.atPort.empty() && m.atPort.front() != '/')
+        m.atPort.clear();
+    m.balanceCode = b.balanceCode;
+    m.ussdTimeoutMs = b.ussdTimeoutMs;
     return m;
 }
 

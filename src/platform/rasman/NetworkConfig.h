@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/rasapi/ModemReading.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -31,6 +33,22 @@ struct DeviceBehaviour {
     uint32_t txRate = 500;
     bool bursty = false;
     uint32_t bps = 115200;
+    // What the simulated modem says of its SIM, network and signal.
+    SimState sim = SimState::Ready;
+    Registration registration = Registration::Home;
+    uint32_t searchSec = 0; // searches this long at each dial before it registers
+    uint32_t rssi = 20;     // AT+CSQ: 0..31, 99 unknown
+    std::string operatorName = "Zentora";
+    uint32_t registrationTimeoutMs = 20000;
+    // Its answer to USSD codes.
+    std::string ussdAnswer = "Баланс: 250,00 руб.";
+    std::string ussdCoding = "ucs2"; // gsm7, ucs2 or text
+    uint32_t ussdDelayMs = 800;
+    bool ussdNeverAnswers = false;
+    uint32_t ussdStatus = 0; // +CUSD's status: 0 answered, 4 not supported, ...
+    uint32_t ussdTimeoutMs = 20000; // the answer's bound (shorter in tests)
+    std::string balanceCode = std::string(kDefaultBalanceCode);
+    bool secondPort = false; // it can be asked while it carries a link
 };
 
 // A modem on a serial port of this machine, dialled for real: a device
@@ -47,6 +65,11 @@ struct SerialModem {
     std::vector<std::string> pppdOptions; // added to the service's own
     uint32_t dropError = 629; // what a link dropped by rasctl ends with
     std::string lockDir;      // where its lock file goes; empty: the machine's lock folder
+    uint32_t queryTimeoutMs = 2000;          // each question before the dial (SIM, network, signal)
+    uint32_t registrationTimeoutMs = 20000;  // waiting for the network before the dial
+    std::string atPort;                      // a second AT port, free while the link is up
+    uint32_t ussdTimeoutMs = 20000;
+    std::string balanceCode = std::string(kDefaultBalanceCode);
 };
 
 struct ExtraDevice {

@@ -3,6 +3,7 @@
 #include "platform/base/MachineRoot.h"
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/RasProtocol.h"
+#include "platform/rasapi/ModemReading.h"
 #include "platform/rasapi/ServiceStart.h"
 #include "platform/rasapi/TrafficHistoryText.h"
 #include "platform/rasapi/ras.h"
@@ -43,7 +44,9 @@ constexpr const char* kUsage =
     "       rasctl service start|stop|freeze|thaw\n"
     "       rasctl reload\n"
     "       rasctl history sessions [N] [--csv] | days [N] [--csv] | cycles [N] [--csv]\n"
-    "       rasctl history limit SIZE|off | cycle-day D | hangup-at-limit on|off | clear --yes\n";
+    "       rasctl history limit SIZE|off | cycle-day D | hangup-at-limit on|off | clear --yes\n"
+    "       rasctl modem NAME                    (its SIM, network, operator and signal)\n"
+    "       rasctl ussd NAME [CODE]              (a USSD code, the balance's by default, and the answer)\n";
 
 constexpr const char* kHistoryUsage =
     "usage: rasctl history                             (this cycle, its limit and settings)\n"
@@ -304,6 +307,63 @@ int History(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return usage("unknown: " + what + (args.size() > 2 ? " " + args[2] : std::string()));
 }
 
+// The service must run for these: it holds the modem's port and its reading.
+bool ServiceUp(std::ostream& err)
+{
+    bool busy = false;
+    const int fd = ConnectToService(&busy);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    if (!busy && Start())
+        return true;
+    err << "rasctl: the remote access service does not answer (711)\n";
+    return false;
+}
+
+int Modem(const std::string& name, std::ostream& out, std::ostream& err)
+{
+    if (!ServiceUp(err))
+        return 1;
+    ModemReading r;
+    // A reading older than 10 s is taken anew when the port is free.
+    const uint32_t code = QueryModem(name, r, std::chrono::seconds(10), std::chrono::seconds(15));
+    if (code != 0)
+        return Result(code, err);
+    out << "modem         " << name << "\n";
+    if (!r.Known()) {
+        out << "read          never (a modem whose only port carries the link is read before its next dial)\n";
+        return 0;
+    }
+    out << "SIM           " << SimText(r) << "\n";
+    out << "registration  " << RegistrationText(r.registration) << "\n";
+    out << "operator      " << (r.operatorName.empty() ? std::string("unknown") : r.operatorName) << "\n";
+    out << "signal        ";
+    if (SignalKnown(r.rssi))
+        out << SignalDbm(r.rssi) << " dBm (" << SignalPercent(r.rssi) << " %)\n";
+    else
+        out << "unknown\n";
+    out << "read          " << LocalStamp(r.readAt) << "\n";
+    return 0;
+}
+
+int Ussd(const std::string& name, const std::string& code, std::ostream& out, std::ostream& err)
+{
+    if (!code.empty() && !UssdCode(code)) {
+        err << "rasctl: a USSD code is 1 to 32 digits, * and #, such as *100#\n";
+        return 2;
+    }
+    if (!ServiceUp(err))
+        return 1;
+    std::string answer;
+    const uint32_t rc = AskUssd(name, code, answer);
+    if (rc != 0)
+        return Result(rc, err);
+    out << answer << "\n";
+    return 0;
+}
+
 } // namespace
 
 const char* RasCtlUsage() { return kUsage; }
@@ -349,6 +409,10 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return AddModem(args, out, err);
     if (cmd == "history")
         return History(args, out, err);
+    if (cmd == "modem" && args.size() == 2)
+        return Modem(args[1], out, err);
+    if (cmd == "ussd" && (args.size() == 2 || args.size() == 3))
+        return Ussd(args[1], args.size() == 3 ? args[2] : std::string(), out, err);
     if (cmd == "log" && args.size() == 1) {
         std::ifstream in(ServiceLogPath());
         out << in.rdbuf();

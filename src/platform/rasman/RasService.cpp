@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
@@ -44,6 +45,18 @@ std::string Bytes(const T& record, uint32_t size)
 }
 
 bool SameText(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
+
+std::string LowerAscii(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// A reading is asked for at most this long, a USSD answer a little longer
+// than the modem's own bound; an answer is kept this long for its asker.
+constexpr auto kReadingBound = 15s;
+constexpr auto kUssdBound = kUssdTimeout + 5s;
+constexpr auto kAnswerKept = 60s;
 
 } // namespace
 
@@ -106,6 +119,7 @@ public:
         c_.state = RASCS_Disconnected;
         c_.error = error;
     }
+    void Read(const ModemReading& reading) override { s_.readings_[LowerAscii(Cp1251ToUtf8(c_.deviceName))] = reading; }
 
 private:
     RasService& s_;
@@ -295,6 +309,9 @@ std::string RasService::Handle(const Frame& request, int client, bool& dialChann
         case Msg::CtlReload: Reload(); reply = Reply(SUCCESS); break;
         case Msg::CtlHistory: reply = CtlHistory(r); break;
         case Msg::CtlHistorySet: reply = CtlHistorySet(r); break;
+        case Msg::CtlModem: reply = CtlModem(r); break;
+        case Msg::CtlUssd: reply = CtlUssd(r); break;
+        case Msg::CtlUssdResult: reply = CtlUssdResult(r); break;
         default: reply = Reply(ERROR_INVALID_PARAMETER); break;
         }
     } catch (const std::exception&) {
@@ -616,6 +633,15 @@ std::string RasService::Dial(Reader& r, int client, bool& dialChannel)
     c->apn = Cp1251ToUtf8(req.apn);
     const auto now = Clock::now();
     NoteDial(DialNote::None); // what held a port at an earlier dial is no news for this one
+    // A question on its way to the modem gives the port up for the dial.
+    for (Question& q : questions_) {
+        if (!q.done && SameText(q.device, deviceUtf8)) {
+            q.question.reset();
+            q.done = true;
+            q.error = ERROR_PORT_NOT_AVAILABLE;
+            q.doneAt = now;
+        }
+    }
     if (modem && net_.SerialFor(deviceUtf8) != nullptr)
         c->link = serial_.Dial(req, now);
     else
@@ -687,6 +713,7 @@ void RasService::WriteAdapterTotals()
 RasService::Clock::time_point RasService::Advance(Clock::time_point now)
 {
     Clock::time_point next = serial_.Advance(now);
+    AdvanceQuestions(now, next);
     for (auto& [h, c] : connections_) {
         if (c->dialling && c->startError != 0) {
             Fail(*c, RASCS_OpenPort, c->startError);
@@ -710,6 +737,10 @@ RasService::Clock::time_point RasService::Advance(Clock::time_point now)
 
 void RasService::Watch(std::vector<pollfd>& fds) const
 {
+    for (const Question& q : questions_) {
+        if (q.question)
+            q.question->Watch(fds);
+    }
     for (const auto& [h, c] : connections_) {
         if (c->link && (c->dialling || (c->connected && !c->dropped)))
             c->link->Watch(fds);
@@ -915,6 +946,159 @@ std::string RasService::CtlHistorySet(Reader& r)
             Count(*c, now);
     }
     return Reply(history_->Change(what, value, text));
+}
+
+} // namespace sp::ras
+
+namespace sp::ras {
+
+// ------------------------------------------------------------------ the modem's word
+
+std::optional<std::string> RasService::ModemNamed(const std::string& name)
+{
+    for (const Device& d : Devices()) {
+        if (SameText(d.type, "modem") && SameText(d.name, name))
+            return d.name;
+    }
+    return std::nullopt;
+}
+
+bool RasService::DeviceInUse(const std::string& device) const
+{
+    const std::string name = Utf8ToCp1251(device);
+    return std::any_of(connections_.begin(), connections_.end(), [&](const auto& hc) {
+        const Connection& c = *hc.second;
+        return SameText(c.deviceName, name) && (c.dialling || (c.connected && !c.dropped));
+    });
+}
+
+Driver& RasService::DriverFor(const std::string& device)
+{
+    if (net_.SerialFor(device) != nullptr)
+        return serial_;
+    return simulated_;
+}
+
+std::string RasService::CtlModem(Reader& r)
+{
+    const std::string name = r.Str();
+    const uint32_t fresh = r.U32();
+    if (r.Failed())
+        return {};
+    const auto device = ModemNamed(name);
+    if (!device)
+        return Reply(ERROR_DEVICE_DOES_NOT_EXIST);
+    const std::string key = LowerAscii(*device);
+    bool asking = std::any_of(questions_.begin(), questions_.end(),
+                              [&](const Question& q) { return !q.done && LowerAscii(q.device) == key; });
+    ModemReading& reading = readings_[key];
+    const int64_t age = static_cast<int64_t>(std::time(nullptr)) - reading.readAt;
+    if (!asking && (!reading.Known() || age < 0 || age >= static_cast<int64_t>(fresh))) {
+        const auto now = Clock::now();
+        uint32_t refusal = 0;
+        if (auto q = DriverFor(*device).Ask(*device, {}, DeviceInUse(*device), now, refusal)) {
+            Question x;
+            x.ticket = nextTicket_++;
+            x.device = *device;
+            x.question = std::move(q);
+            x.deadline = now + kReadingBound;
+            questions_.push_back(std::move(x));
+            asking = true;
+        }
+    }
+    Writer w;
+    w.U32(SUCCESS).U32(asking ? 1 : 0);
+    PutReading(w, reading);
+    return w.Data();
+}
+
+std::string RasService::CtlUssd(Reader& r)
+{
+    const std::string name = r.Str();
+    std::string code = r.Str();
+    if (r.Failed())
+        return {};
+    const auto device = ModemNamed(name);
+    if (!device)
+        return Reply(ERROR_DEVICE_DOES_NOT_EXIST);
+    if (code.empty()) {
+        const SerialModem* m = net_.SerialFor(*device);
+        code = m != nullptr ? m->balanceCode : net_.For(*device).balanceCode;
+    }
+    if (!UssdCode(code))
+        return Reply(ERROR_INVALID_PARAMETER);
+    const std::string key = LowerAscii(*device);
+    for (const Question& q : questions_) {
+        if (!q.done && q.ussd && LowerAscii(q.device) == key)
+            return Reply(ERROR_PORT_NOT_AVAILABLE); // one USSD session at a time
+    }
+    // A reading on its way gives the port up for the code.
+    questions_.erase(std::remove_if(questions_.begin(), questions_.end(),
+                                    [&](const Question& q) { return !q.done && !q.ussd && LowerAscii(q.device) == key; }),
+                     questions_.end());
+    const auto now = Clock::now();
+    uint32_t refusal = 0;
+    auto q = DriverFor(*device).Ask(*device, code, DeviceInUse(*device), now, refusal);
+    if (!q) {
+        ServiceLog(*device + ": USSD " + code + " not sent: " + std::string(ErrorText(refusal)));
+        return Reply(refusal);
+    }
+    Question x;
+    x.ticket = nextTicket_++;
+    x.device = *device;
+    x.ussd = true;
+    x.question = std::move(q);
+    x.deadline = now + kUssdBound;
+    const uint32_t ticket = x.ticket;
+    questions_.push_back(std::move(x));
+    return Writer().U32(SUCCESS).U32(ticket).Data();
+}
+
+std::string RasService::CtlUssdResult(Reader& r)
+{
+    const uint32_t ticket = r.U32();
+    if (r.Failed())
+        return {};
+    for (const Question& q : questions_) {
+        if (q.ticket != ticket || !q.ussd)
+            continue;
+        if (!q.done)
+            return Writer().U32(PENDING).Str("").Data();
+        return Writer().U32(q.error).Str(q.answer).Data();
+    }
+    return Reply(ERROR_INVALID_HANDLE);
+}
+
+void RasService::AdvanceQuestions(Clock::time_point now, Clock::time_point& next)
+{
+    for (Question& q : questions_) {
+        if (q.done || !q.question)
+            continue;
+        next = std::min(next, q.question->Advance(now));
+        if (!q.question->Done() && now >= q.deadline) {
+            ServiceLog(q.device + (q.ussd ? ": no answer to the USSD code in time" : ": no reading in time"));
+            q.done = true;
+            q.error = ERROR_REQUEST_TIMEOUT;
+        } else if (q.question->Done()) {
+            q.done = true;
+            q.error = q.question->Error();
+            q.answer = q.question->Answer();
+            if (q.question->Reading().Known())
+                readings_[LowerAscii(q.device)] = q.question->Reading();
+        } else {
+            next = std::min(next, q.deadline);
+            continue;
+        }
+        q.doneAt = now;
+        q.question.reset(); // the port is free again
+    }
+    questions_.erase(std::remove_if(questions_.begin(), questions_.end(),
+                                    [&](const Question& q) { return q.done && now - q.doneAt >= kAnswerKept; }),
+                     questions_.end());
+    for (const Question& q : questions_) {
+        if (q.done)
+            next = std::min(next, q.doneAt + kAnswerKept);
+    }
 }
 
 } // namespace sp::ras

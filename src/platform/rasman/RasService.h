@@ -92,6 +92,14 @@ private:
     std::string CtlTraffic(Reader& r);
     std::string CtlHistory(Reader& r);
     std::string CtlHistorySet(Reader& r);
+    std::string CtlModem(Reader& r);
+    std::string CtlUssd(Reader& r);
+    std::string CtlUssdResult(Reader& r);
+    // The modem of this name (any spelling of its letters' case), else nothing.
+    [[nodiscard]] std::optional<std::string> ModemNamed(const std::string& name);
+    [[nodiscard]] bool DeviceInUse(const std::string& device) const;
+    Driver& DriverFor(const std::string& device);
+    void AdvanceQuestions(Clock::time_point now, Clock::time_point& next);
     void HangUpAtLimit(Clock::time_point now);
 
     void Refresh(); // picks up files changed by others
@@ -130,6 +138,22 @@ private:
     // not a program watches it.
     std::unique_ptr<TrafficHistory> history_;
     std::map<uint32_t, std::unique_ptr<Connection>> connections_;
+    // What each modem last said of its SIM, network and signal (by its
+    // lower-case name), and the questions on their way to modems.
+    struct Question {
+        uint32_t ticket = 0;
+        std::string device;
+        bool ussd = false;
+        std::unique_ptr<ModemQuestion> question;
+        Clock::time_point deadline{};
+        bool done = false;
+        uint32_t error = 0;
+        std::string answer;
+        Clock::time_point doneAt{};
+    };
+    std::map<std::string, ModemReading> readings_;
+    std::vector<Question> questions_;
+    uint32_t nextTicket_ = 1;
     uint32_t nextHandle_;
     bool frozen_ = false;
     bool stop_ = false;

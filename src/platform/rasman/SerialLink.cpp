@@ -4,6 +4,8 @@
 #include "platform/base/ProgramInfo.h"
 #include "platform/rasapi/RasErrorText.h"
 #include "platform/rasapi/ras.h"
+#include "platform/rasman/ModemAnswers.h"
+#include "platform/rasman/ModemInterview.h"
 #include "platform/rasman/SerialDialogue.h"
 #include "platform/rasman/ServiceLog.h"
 
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 extern char** environ;
 
@@ -132,6 +135,38 @@ bool SameCommand(std::string_view line, std::string_view command)
     return !command.empty() && EqualsNoCase(line, command);
 }
 
+// Raw, at the modem's speed and flow control, with DTR and RTS up; empty
+// when the port took it, else why not.
+template <typename L>
+std::string SetUpPort(int fd, const SerialModem& m, L log)
+{
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0)
+        return "not a serial port: " + std::string(std::strerror(errno));
+    ::ioctl(fd, TIOCEXCL);
+    ::cfmakeraw(&t);
+    t.c_cflag |= CREAD | CLOCAL | HUPCL;
+    if (m.hardwareFlow)
+        t.c_cflag |= CRTSCTS;
+    else
+        t.c_cflag &= ~CRTSCTS;
+    speed_t speed = SpeedConstant(m.speed);
+    if (speed == B0) {
+        log("speed " + std::to_string(m.speed) + " is not a standard one; 115200 is used");
+        speed = B115200;
+    }
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    // MIN 1: with no input a read gives EAGAIN, so 0 means the line hung up
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0)
+        return "the port refuses its settings: " + std::string(std::strerror(errno));
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIS, &lines);
+    return {};
+}
+
 class SerialLink : public Link {
 public:
     SerialLink(SerialDriver& driver, const SerialModem& modem, const DialRequest& request)
@@ -154,6 +189,7 @@ public:
         case Phase::WaitPort: OpenPort(now, events); break;
         case Phase::Reset:
         case Phase::Init:
+        case Phase::Query:
         case Phase::Dial: Converse(now, events); break;
         case Phase::Ppp:
         case Phase::Up: FollowPppd(now, events); break;
@@ -167,7 +203,7 @@ public:
     {
         if (claim_.modemManager)
             claim_.modemManager->Watch(fds);
-        if ((phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) && tty_.Valid())
+        if (Talking() && tty_.Valid())
             fds.push_back({tty_.Get(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0});
         if ((phase_ == Phase::Ppp || phase_ == Phase::Up) && log_.Valid() && !pppdEof_)
             fds.push_back({log_.Get(), POLLIN, 0});
@@ -200,7 +236,12 @@ public:
     uint32_t Bps() const override { return bps_; }
 
 private:
-    enum class Phase { Open, Inhibit, WaitPort, Reset, Init, Dial, Ppp, Up, Ended };
+    enum class Phase { Open, Inhibit, WaitPort, Reset, Init, Query, Dial, Ppp, Up, Ended };
+
+    [[nodiscard]] bool Talking() const
+    {
+        return phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Query || phase_ == Phase::Dial;
+    }
 
     Clock::time_point Next(Clock::time_point now) const
     {
@@ -211,6 +252,13 @@ private:
         case Phase::Reset:
         case Phase::Init:
         case Phase::Dial: return out_.empty() ? deadline_ : std::min(deadline_, now + 20ms);
+        case Phase::Query: {
+            // a command not yet taken by the port is tried again soon
+            const Clock::time_point due = interview_ ? interview_->Next() : now;
+            if (due <= now)
+                return now + 20ms;
+            return out_.empty() ? due : std::min(due, now + 20ms);
+        }
         case Phase::Ppp: return pppdEof_ ? std::min(deadline_, now + 20ms) : deadline_;
         case Phase::Up: return pppdEof_ ? now + 20ms : Clock::time_point::max();
         case Phase::Ended: break;
@@ -246,6 +294,8 @@ private:
             ::tcflush(tty_.Get(), TCIOFLUSH);
             int dtr = TIOCM_DTR;
             ::ioctl(tty_.Get(), TIOCMBIC, &dtr); // not every port has the line (a pty has none)
+            // A port that someone else keeps open (socat's) would stay exclusive.
+            ::ioctl(tty_.Get(), TIOCNXCL);
             tty_.Reset();
         }
         driver_.Release(std::move(claim_), Clock::now()); // nothing left when it went with pppd
@@ -324,6 +374,7 @@ private:
         case ModemManagerClient::State::Inhibited:
             Log("ModemManager manages the port (modem " + mm.Device() + "): it let go of the modem for the dial");
             driver_.Inhibited(m_.name);
+            driver_.Managed(m_.name);
             phase_ = Phase::WaitPort;
             portWaitUntil_ = now + kPortWait;
             OpenPort(now, events);
@@ -372,34 +423,10 @@ private:
                                            : std::string("the port is in use by another program"));
             return;
         }
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) {
-            Fail(events, ERROR_PORT_NOT_AVAILABLE, "not a serial port: " + std::string(std::strerror(errno)));
+        if (const std::string why = SetUpPort(fd, m_, [this](const std::string& t) { Log(t); }); !why.empty()) {
+            Fail(events, ERROR_PORT_NOT_AVAILABLE, why);
             return;
         }
-        ::ioctl(fd, TIOCEXCL);
-        ::cfmakeraw(&t);
-        t.c_cflag |= CREAD | CLOCAL | HUPCL;
-        if (m_.hardwareFlow)
-            t.c_cflag |= CRTSCTS;
-        else
-            t.c_cflag &= ~CRTSCTS;
-        speed_t speed = SpeedConstant(m_.speed);
-        if (speed == B0) {
-            Log("speed " + std::to_string(m_.speed) + " is not a standard one; 115200 is used");
-            speed = B115200;
-        }
-        ::cfsetispeed(&t, speed);
-        ::cfsetospeed(&t, speed);
-        // MIN 1: with no input a read gives EAGAIN, so 0 means the line hung up
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-            Fail(events, ERROR_PORT_NOT_AVAILABLE, "the port refuses its settings: " + std::string(std::strerror(errno)));
-            return;
-        }
-        int lines = TIOCM_DTR | TIOCM_RTS;
-        ::ioctl(fd, TIOCMBIS, &lines);
         ::tcflush(fd, TCIOFLUSH); // what an earlier session left is not an answer
         Reach(events, RASCS_PortOpened);
         phase_ = Phase::Reset;
@@ -431,6 +458,43 @@ private:
     }
 
 
+    // The SIM, the network and the signal, before the number is dialled.
+    void StartInterview(Clock::time_point now, LinkEvents& events)
+    {
+        ModemInterview::Options o;
+        o.answer = std::chrono::milliseconds(m_.queryTimeoutMs);
+        o.registration = std::chrono::milliseconds(m_.registrationTimeoutMs);
+        interview_ = std::make_unique<ModemInterview>(o);
+        phase_ = Phase::Query;
+        Interview(now, events);
+    }
+
+    void Interview(Clock::time_point now, LinkEvents& events)
+    {
+        ModemInterview& iv = *interview_;
+        iv.Tick(now);
+        for (const std::string& note : iv.TakeNotes())
+            Log(note);
+        if (iv.StartedSearching())
+            Reach(events, RASCS_WaitForNetwork);
+        if (!iv.Done()) {
+            if (out_.empty()) {
+                if (const auto command = iv.Command(now))
+                    Send(*command, iv.Next());
+            }
+            return;
+        }
+        iv.Stamp(static_cast<int64_t>(std::time(nullptr)));
+        const ModemReading& r = iv.Reading();
+        Log(ReadingSummary(r));
+        events.Read(r);
+        if (iv.Error() != 0) {
+            Fail(events, iv.Error(), iv.Why());
+            return;
+        }
+        StartDial(now, events);
+    }
+
     void StartDial(Clock::time_point now, LinkEvents& events)
     {
         Reach(events, RASCS_ConnectDevice);
@@ -449,12 +513,17 @@ private:
             Fail(events, ERROR_HARDWARE_FAILURE, "the line broke");
             return;
         }
-        while (phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) {
+        while (Talking()) {
             const std::optional<std::string> line = lines_.Next();
             if (!line)
                 break;
             if (SameCommand(*line, sent_))
                 continue; // the modem's echo
+            if (phase_ == Phase::Query) {
+                interview_->Line(*line, now);
+                Interview(now, events);
+                continue;
+            }
             uint32_t bps = 0;
             const ModemReply reply = ClassifyModemLine(*line, &bps);
             if (reply == ModemReply::None || reply == ModemReply::Ring)
@@ -486,8 +555,10 @@ private:
                     continue;
                 }
             }
-            StartDial(now, events);
+            StartInterview(now, events);
         }
+        if (phase_ == Phase::Query)
+            Interview(now, events);
         if ((phase_ == Phase::Reset || phase_ == Phase::Init || phase_ == Phase::Dial) && now >= deadline_) {
             if (phase_ == Phase::Dial)
                 Fail(events, ERROR_NO_ANSWER, "no answer to the dial within " + std::to_string(m_.connectTimeoutMs) + " ms");
@@ -721,9 +792,252 @@ private:
     std::string local_, remote_;
     std::vector<std::string> dns_;
     LinkCounters counters_;
+    std::unique_ptr<ModemInterview> interview_;
+};
+
+// A question on a free port (or the modem's second AT port): the port is
+// locked and opened as for a dial, the modem greeted with AT, then asked
+// the reading's questions and, for a USSD code, AT+CUSD=1,"<code>",15 and
+// its unsolicited +CUSD answer. The port is let go as soon as it is done.
+class SerialQuestion : public ModemQuestion {
+public:
+    SerialQuestion(const SerialModem& m, std::string port, std::string ussd)
+        : m_(m), port_(std::move(port)), ussd_(std::move(ussd))
+    {
+    }
+
+    Clock::time_point Advance(Clock::time_point now) override
+    {
+        if (done_)
+            return Clock::time_point::max();
+        if (phase_ == Phase::Open) {
+            Open(now);
+            if (done_)
+                return Clock::time_point::max();
+        }
+        if (!WriteOut(now) || !ReadLines(tty_.Get(), lines_)) {
+            End(ERROR_HARDWARE_FAILURE, "the line broke");
+            return Clock::time_point::max();
+        }
+        while (!done_) {
+            const std::optional<std::string> line = lines_.Next();
+            if (!line)
+                break;
+            if (SameCommand(*line, sent_))
+                continue;
+            Line(*line, now);
+        }
+        if (!done_ && phase_ == Phase::Query)
+            Interview(now);
+        if (!done_ && (phase_ == Phase::Hello || phase_ == Phase::UssdSent || phase_ == Phase::UssdWait) && now >= deadline_) {
+            if (phase_ == Phase::Hello)
+                End(ERROR_DEVICE_NOT_READY, "the modem did not answer AT within " + std::to_string(m_.queryTimeoutMs) + " ms");
+            else
+                End(ERROR_REQUEST_TIMEOUT, "no answer to the USSD code within " + std::to_string(m_.ussdTimeoutMs) + " ms");
+        }
+        if (done_)
+            return Clock::time_point::max();
+        const Clock::time_point next = phase_ == Phase::Query ? interview_->Next() : deadline_;
+        if (next <= now)
+            return now + 20ms;
+        return out_.empty() ? next : std::min(next, now + 20ms);
+    }
+
+    void Watch(std::vector<pollfd>& fds) const override
+    {
+        if (!done_ && tty_.Valid())
+            fds.push_back({tty_.Get(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0});
+    }
+
+private:
+    enum class Phase { Open, Hello, Query, UssdSent, UssdWait };
+
+    void Log(const std::string& text) const { ServiceLog(m_.name + " (" + port_ + "): " + text); }
+
+    void End(uint32_t error, const std::string& why)
+    {
+        if (!why.empty())
+            Log(why + (error != 0 ? " (" + std::to_string(error) + ")" : std::string()));
+        if (tty_.Valid())
+            ::ioctl(tty_.Get(), TIOCNXCL); // else the dial after it could not open the port
+        tty_.Reset();
+        lock_.Release();
+        Finish(error);
+    }
+
+    void Open(Clock::time_point now)
+    {
+        const std::filesystem::path folder =
+            m_.lockDir.empty() ? PortLock::DefaultFolder() : std::filesystem::path(m_.lockDir);
+        if (lock_.Take(folder, port_) == PortLock::Result::Busy) {
+            End(ERROR_PORT_NOT_AVAILABLE, "the port is locked by another program");
+            return;
+        }
+        const int fd = ::open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            End(PortOpenError(errno), "cannot open the port: " + std::string(std::strerror(errno)));
+            return;
+        }
+        tty_ = Fd(fd);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            End(ERROR_PORT_NOT_AVAILABLE, "the port is in use by another program");
+            return;
+        }
+        if (const std::string why = SetUpPort(fd, m_, [this](const std::string& t) { Log(t); }); !why.empty()) {
+            End(ERROR_PORT_NOT_AVAILABLE, why);
+            return;
+        }
+        ::tcflush(fd, TCIOFLUSH);
+        phase_ = Phase::Hello;
+        Send("AT", now + std::chrono::milliseconds(m_.queryTimeoutMs), now);
+    }
+
+    void Send(const std::string& command, Clock::time_point deadline, Clock::time_point now)
+    {
+        sent_ = command;
+        out_ += command + "\r";
+        deadline_ = deadline;
+        WriteOut(now);
+    }
+
+    bool WriteOut(Clock::time_point)
+    {
+        while (!out_.empty() && tty_.Valid()) {
+            const ssize_t w = ::write(tty_.Get(), out_.data(), out_.size());
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return true;
+            if (w <= 0)
+                return false;
+            out_.erase(0, static_cast<size_t>(w));
+        }
+        return true;
+    }
+
+    void Line(const std::string& line, Clock::time_point now)
+    {
+        switch (phase_) {
+        case Phase::Open: return;
+        case Phase::Hello: {
+            const ModemReply reply = ClassifyModemLine(line);
+            if (reply == ModemReply::None || reply == ModemReply::Ring)
+                return;
+            if (reply != ModemReply::Ok) {
+                End(ERROR_FROM_DEVICE, "the modem answered AT with " + line);
+                return;
+            }
+            ModemInterview::Options o;
+            o.answer = std::chrono::milliseconds(m_.queryTimeoutMs);
+            o.registration = std::chrono::milliseconds(0);
+            interview_ = std::make_unique<ModemInterview>(o);
+            phase_ = Phase::Query;
+            return;
+        }
+        case Phase::Query: interview_->Line(line, now); return;
+        case Phase::UssdSent:
+        case Phase::UssdWait: Ussd(line, now); return;
+        }
+    }
+
+    void Interview(Clock::time_point now)
+    {
+        ModemInterview& iv = *interview_;
+        iv.Tick(now);
+        for (const std::string& note : iv.TakeNotes())
+            Log(note);
+        if (!iv.Done()) {
+            if (out_.empty()) {
+                if (const auto command = iv.Command(now))
+                    Send(*command, iv.Next(), now);
+            }
+            return;
+        }
+        iv.Stamp(static_cast<int64_t>(std::time(nullptr)));
+        reading_ = iv.Reading();
+        if (ussd_.empty()) {
+            Log(ReadingSummary(reading_));
+            End(0, {});
+            return;
+        }
+        if (const uint32_t e = SimError(reading_.sim, reading_.simWord); e != 0) {
+            End(e, "no USSD: the SIM card " + SimText(reading_));
+            return;
+        }
+        phase_ = Phase::UssdSent;
+        Log("USSD " + ussd_);
+        Send("AT+CUSD=1,\"" + ussd_ + "\",15", now + std::chrono::milliseconds(m_.ussdTimeoutMs), now);
+    }
+
+    void Ussd(const std::string& line, Clock::time_point now)
+    {
+        if (const auto u = ParseCusd(line)) {
+            if (u->status == 0 || u->status == 1) {
+                const auto text = DecodeUssd(u->text, u->dcs);
+                if (!text) {
+                    End(ERROR_USSD_UNREADABLE, "the USSD answer could not be read (data coding scheme "
+                                                   + std::to_string(u->dcs) + ", " + std::to_string(u->text.size())
+                                                   + " bytes)");
+                    return;
+                }
+                answer_ = *text;
+                if (u->status == 1) {
+                    // the network waits for more: end its session
+                    [[maybe_unused]] const ssize_t w = ::write(tty_.Get(), "AT+CUSD=2\r", 10);
+                }
+                Log("USSD answered (" + std::to_string(answer_.size()) + " bytes)");
+                End(0, {});
+                return;
+            }
+            End(ERROR_USSD_REFUSED, "the network ended the USSD session (status " + std::to_string(u->status) + ")");
+            return;
+        }
+        const ModemReply reply = ClassifyModemLine(line);
+        if (phase_ == Phase::UssdSent && reply == ModemReply::Ok) {
+            phase_ = Phase::UssdWait; // the answer comes unsolicited
+            deadline_ = std::min(deadline_, now + std::chrono::milliseconds(m_.ussdTimeoutMs));
+            return;
+        }
+        if (reply != ModemReply::None && reply != ModemReply::Ok && reply != ModemReply::Ring)
+            End(ERROR_USSD_REFUSED, "the modem answered the USSD code with " + line);
+    }
+
+    SerialModem m_;
+    std::string port_;
+    std::string ussd_;
+    Phase phase_ = Phase::Open;
+    PortLock lock_;
+    Fd tty_;
+    LineSplitter lines_;
+    std::string out_;
+    std::string sent_;
+    Clock::time_point deadline_{};
+    std::unique_ptr<ModemInterview> interview_;
 };
 
 } // namespace
+
+std::unique_ptr<ModemQuestion> SerialDriver::Ask(const std::string& device, const std::string& ussd, bool linkUp,
+                                                 Link::Clock::time_point, uint32_t& refusal)
+{
+    const SerialModem* m = net_.SerialFor(device);
+    if (m == nullptr) {
+        refusal = ERROR_DEVICE_DOES_NOT_EXIST;
+        return nullptr;
+    }
+    // A second AT port is free while the data port carries the link; the
+    // only port is not.
+    if (linkUp && m->atPort.empty()) {
+        refusal = ERROR_PORT_CARRIES_LINK;
+        return nullptr;
+    }
+    if (managed_.count(m->name) != 0) {
+        ServiceLog(m->name + " (" + m->port + "): ModemManager manages the modem; its port is left alone outside a dial");
+        refusal = ERROR_PORT_NOT_AVAILABLE;
+        return nullptr;
+    }
+    return std::make_unique<SerialQuestion>(*m, m->atPort.empty() ? m->port : m->atPort, ussd);
+}
 
 SerialDriver::~SerialDriver()
 {

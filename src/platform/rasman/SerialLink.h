@@ -52,6 +52,10 @@ public:
     // A dial of this device holds ModemManager's inhibition of its modem.
     void Inhibited(const std::string& device) { inhibited_.insert(device); }
     [[nodiscard]] bool Inhibits(const std::string& device) const { return inhibited_.count(device) != 0; }
+    // ModemManager manages this modem: outside a dial its port is its own.
+    void Managed(const std::string& device) { managed_.insert(device); }
+    [[nodiscard]] std::unique_ptr<ModemQuestion> Ask(const std::string& device, const std::string& ussd, bool linkUp,
+                                                     Link::Clock::time_point now, uint32_t& refusal) override;
     // pppd takes its privileged options from root (its real user) only.
     [[nodiscard]] bool Root() const { return root_; }
 
@@ -72,6 +76,7 @@ private:
     std::vector<Child> ending_;
     std::vector<PortClaim> releasing_;
     std::set<std::string> inhibited_;
+    std::set<std::string> managed_;
 };
 
 } // namespace sp::ras

@@ -2,9 +2,14 @@
 
 #include "platform/base/IniFile.h"
 #include "platform/rasapi/ras.h"
+#include "platform/rasman/ModemAnswers.h"
+#include "platform/rasman/ModemInterview.h"
+#include "platform/rasman/ServiceLog.h"
 
 #include <algorithm>
 #include <array>
+#include <ctime>
+#include <optional>
 
 namespace sp::ras {
 
@@ -33,6 +38,21 @@ double BurstFactor(uint32_t handle, int64_t second)
     h ^= h >> 33;
     constexpr double kFactors[4] = {0.0, 0.5, 1.0, 2.5};
     return kFactors[h % 4];
+}
+
+// What the simulated modem says now; `searching` while it looks for its network.
+ModemReading SimulatedReading(const DeviceBehaviour& n, bool searching)
+{
+    ModemReading r;
+    r.readAt = static_cast<int64_t>(std::time(nullptr));
+    r.sim = n.sim;
+    r.registration = n.sim != SimState::Ready ? Registration::NotRegistered
+                     : searching             ? Registration::Searching
+                                             : n.registration;
+    const bool registered = r.registration == Registration::Home || r.registration == Registration::Roaming;
+    r.operatorName = registered ? n.operatorName : std::string();
+    r.rssi = n.rssi;
+    return r;
 }
 
 class SimulatedLink : public Link {
@@ -100,6 +120,8 @@ private:
             events.Failed(state, error);
             return;
         }
+        if (state == RASCS_ConnectDevice && !networkChecked_ && !Network(now, events))
+            return;
         if (state == RASCS_Connected) {
             dialling_ = false;
             up_ = true;
@@ -117,6 +139,52 @@ private:
         }
         ++step_;
         due_ = now + std::chrono::milliseconds(n_.stateDelayMs);
+    }
+
+    // Between the port opened and the dial, as a serial modem is asked: the
+    // SIM, the network (searching for it a while, or for ever), the signal.
+    // False while the dial waits for the network or when it ended here.
+    bool Network(Clock::time_point now, LinkEvents& events)
+    {
+        const std::string who = req_.device + " (simulated): ";
+        auto fail = [&](uint32_t error, const std::string& why) {
+            const ModemReading r = SimulatedReading(n_, false);
+            ServiceLog(who + ReadingSummary(r));
+            ServiceLog(who + why + " (" + std::to_string(error) + ")");
+            events.Read(r);
+            dialling_ = false;
+            events.Failed(RASCS_ConnectDevice, error);
+            return false;
+        };
+        if (const uint32_t e = SimError(n_.sim, {}); e != 0)
+            return fail(e, "the SIM card " + SimText(SimulatedReading(n_, false)));
+        if (n_.registration == Registration::Denied)
+            return fail(ERROR_NETWORK_DENIED, "the network denied the modem's registration");
+        const bool forever = n_.registration == Registration::Searching;
+        if (forever || n_.searchSec > 0) {
+            const auto bound = std::chrono::milliseconds(n_.registrationTimeoutMs);
+            const auto found = forever ? Clock::time_point::max() : now + std::chrono::seconds(n_.searchSec);
+            if (!searchingSince_) {
+                searchingSince_ = now;
+                ServiceLog(who + "the modem is not registered on a network yet; waiting up to "
+                           + std::to_string(bound.count()) + " ms");
+                events.Reached(RASCS_WaitForNetwork);
+                searchDone_ = forever ? Clock::time_point::max() : found;
+            }
+            if (now < searchDone_ && now < *searchingSince_ + bound) {
+                due_ = std::min(searchDone_, *searchingSince_ + bound);
+                return false;
+            }
+            if (now < searchDone_)
+                return fail(ERROR_NO_NETWORK,
+                            "the modem found no network to register with within " + std::to_string(bound.count()) + " ms");
+            ServiceLog(who + "the modem is registered now");
+        }
+        networkChecked_ = true;
+        const ModemReading r = SimulatedReading(n_, false);
+        ServiceLog(who + ReadingSummary(r));
+        events.Read(r);
+        return true;
     }
 
     void GoDown(Clock::time_point now, LinkEvents& events)
@@ -167,9 +235,87 @@ private:
     double tx_ = 0;
     uint32_t rxRate_;
     uint32_t txRate_;
+    bool networkChecked_ = false;
+    std::optional<Clock::time_point> searchingSince_;
+    Clock::time_point searchDone_{};
+};
+
+// A reading at once; a USSD answer after the device's delay, in its coding,
+// read back as a real modem's would be (or never, when it never answers).
+class SimulatedQuestion : public ModemQuestion {
+public:
+    SimulatedQuestion(const DeviceBehaviour& n, std::string device, std::string ussd, Clock::time_point now)
+        : n_(n), device_(std::move(device)), ussd_(std::move(ussd)),
+          due_(ussd_.empty() ? now : now + std::chrono::milliseconds(n.ussdDelayMs))
+    {
+    }
+
+    Clock::time_point Advance(Clock::time_point now) override
+    {
+        if (done_)
+            return Clock::time_point::max();
+        if (now < due_)
+            return due_;
+        reading_ = SimulatedReading(n_, n_.registration == Registration::Searching);
+        if (ussd_.empty()) {
+            Finish(0);
+            return Clock::time_point::max();
+        }
+        if (const uint32_t e = SimError(n_.sim, {}); e != 0) {
+            Finish(e);
+            return Clock::time_point::max();
+        }
+        if (reading_.registration != Registration::Home && reading_.registration != Registration::Roaming) {
+            Finish(reading_.registration == Registration::Denied ? ERROR_NETWORK_DENIED : ERROR_NO_NETWORK);
+            return Clock::time_point::max();
+        }
+        if (n_.ussdNeverAnswers) {
+            if (!silentSince_)
+                silentSince_ = now;
+            if (now - *silentSince_ < std::chrono::milliseconds(n_.ussdTimeoutMs))
+                return *silentSince_ + std::chrono::milliseconds(n_.ussdTimeoutMs);
+            Finish(ERROR_REQUEST_TIMEOUT);
+            return Clock::time_point::max();
+        }
+        if (n_.ussdStatus != 0 && n_.ussdStatus != 1) {
+            Finish(ERROR_USSD_REFUSED);
+            return Clock::time_point::max();
+        }
+        const UssdCoding coding = n_.ussdCoding == "gsm7" ? UssdCoding::Gsm7Packed
+                                  : n_.ussdCoding == "text" ? UssdCoding::Text
+                                                            : UssdCoding::Ucs2;
+        const EncodedUssd e = EncodeUssd(n_.ussdAnswer, coding);
+        const auto text = DecodeUssd(e.text, e.dcs);
+        if (!text) {
+            Finish(ERROR_USSD_UNREADABLE);
+            return Clock::time_point::max();
+        }
+        answer_ = *text;
+        Finish(0);
+        return Clock::time_point::max();
+    }
+
+private:
+    DeviceBehaviour n_;
+    std::string device_;
+    std::string ussd_;
+    Clock::time_point due_;
+    std::optional<Clock::time_point> silentSince_;
 };
 
 } // namespace
+
+std::unique_ptr<ModemQuestion> SimulatedDriver::Ask(const std::string& device, const std::string& ussd, bool linkUp,
+                                                    Clock::time_point now, uint32_t& refusal)
+{
+    const DeviceBehaviour& n = net_.For(device);
+    // A modem with one port cannot be asked while it carries the link.
+    if (linkUp && !n.secondPort) {
+        refusal = ERROR_PORT_CARRIES_LINK;
+        return nullptr;
+    }
+    return std::make_unique<SimulatedQuestion>(n, device, ussd, now);
+}
 
 std::unique_ptr<Link> SimulatedDriver::Dial(const DialRequest& request, Clock::time_point now)
 {

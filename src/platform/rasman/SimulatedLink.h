@@ -16,6 +16,8 @@ public:
     explicit SimulatedDriver(const NetworkConfig& net) : net_(net) {}
 
     [[nodiscard]] std::unique_ptr<Link> Dial(const DialRequest& request, Link::Clock::time_point now) override;
+    [[nodiscard]] std::unique_ptr<ModemQuestion> Ask(const std::string& device, const std::string& ussd, bool linkUp,
+                                                     Link::Clock::time_point now, uint32_t& refusal) override;
     // network.ini changed: injected failures count from the start again.
     void Reset() { failuresUsed_.clear(); }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The tray: the minimise area sends the window into the tray, the icon's menu
 # ("Открыть программу", "Подключиться"/"Отключиться", "Статистика трафика",
-# "Отчёт для службы поддержки...", "Выйти") connects, opens the window,
+# "Баланс счёта", "Отчёт для службы поддержки...", "Выйти") connects, opens the window,
 # disconnects, shows the traffic statistics, writes the support report on the
 # desktop and ends the program, each the first time.
 . "$(dirname "$0")/../lib.sh"
@@ -46,7 +46,7 @@ shot "traffic-stats" >/dev/null
 xdotool windowactivate --sync "$s" key alt+F4 2>/dev/null || e2e_fail "cannot close the statistics window"
 wait_window_gone "$s" 10 || e2e_fail "the statistics window did not close"
 
-tray_menu_item "$icon" 4
+tray_menu_item "$icon" 5
 box=$(wait_window "Информация" 20) || e2e_fail "\"Отчёт для службы поддержки...\" said nothing"
 shot "report-saved" >/dev/null
 reports=("$WORK/desktop"/skyportal-report-*.tar.gz)
@@ -58,7 +58,7 @@ xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Retur
 wait_window_gone "$box" 5 || e2e_fail "the message box stayed"
 wait_for 5 '[ "$(cat "$WORK/opened" 2>/dev/null)" = "$WORK/desktop" ]' || e2e_fail "the desktop folder was not opened"
 
-tray_menu_item "$icon" 5
+tray_menu_item "$icon" 6
 wait_app_exit 10 || e2e_fail "\"Выйти\" did not end the program"
 [ "$APP_RC" -eq 0 ] || e2e_fail "exit code $APP_RC"
 E2E_RESULT=0

@@ -157,9 +157,11 @@ void FakeModem::Run()
             CloseMaster();
 
         int timeout = kPollMs;
-        if (dialDue_) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(*dialDue_ - Clock::now()).count();
-            timeout = static_cast<int>(std::clamp<long long>(left, 0, kPollMs));
+        for (const auto& due : {dialDue_, ussdDue_}) {
+            if (!due)
+                continue;
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+            timeout = std::min(timeout, static_cast<int>(std::clamp<long long>(left, 0, kPollMs)));
         }
 
         const bool haveMaster = master_.Get() >= 0;
@@ -203,6 +205,11 @@ void FakeModem::Run()
             continue;
         }
 
+        if (ussdDue_ && Clock::now() >= *ussdDue_) {
+            ussdDue_.reset();
+            Answer("+CUSD: " + std::to_string(behaviour_.ussdStatus) + ",\"" + behaviour_.ussdText + "\","
+                   + std::to_string(behaviour_.ussdDcs));
+        }
         if (dialDue_ && Clock::now() >= *dialDue_) {
             dialDue_.reset();
             Answer(behaviour_.dialAnswer);
@@ -253,6 +260,8 @@ void FakeModem::Line(const std::string& line)
             dialDue_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(behaviour_.dialDelayMs);
         return;
     }
+    if (Interview(line))
+        return;
     if (StartsWithNoCase(line, "ATE0")) {
         echo_ = false;
         Answer("OK");
@@ -262,6 +271,52 @@ void FakeModem::Line(const std::string& line)
     } else {
         Answer(behaviour_.initAnswer);
     }
+}
+
+// The questions before a dial and the USSD code; false for any other line.
+bool FakeModem::Interview(const std::string& line)
+{
+    const Behaviour& b = behaviour_;
+    auto reply = [&](const std::string& info) {
+        Answer(info);
+        Answer("OK");
+    };
+    auto registration = [&](const char* name, int stat) {
+        if (stat < 0) {
+            Answer("ERROR");
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!firstRegQuestion_)
+            firstRegQuestion_ = now;
+        if (now - *firstRegQuestion_ < std::chrono::milliseconds(b.registerAfterMs))
+            stat = 2;
+        reply(std::string(name) + ": 0," + std::to_string(stat));
+    };
+    if (StartsWithNoCase(line, "AT+CPIN?")) {
+        if (b.cpin.empty())
+            Answer("ERROR");
+        else
+            reply("+CPIN: " + b.cpin);
+    } else if (StartsWithNoCase(line, "AT+CREG?")) {
+        registration("+CREG", b.creg);
+    } else if (StartsWithNoCase(line, "AT+CGREG?")) {
+        registration("+CGREG", b.cgreg);
+    } else if (StartsWithNoCase(line, "AT+CEREG?")) {
+        registration("+CEREG", b.cereg);
+    } else if (StartsWithNoCase(line, "AT+CSQ")) {
+        if (!b.csqSilent)
+            reply("+CSQ: " + std::to_string(b.csq) + ",99");
+    } else if (StartsWithNoCase(line, "AT+COPS?")) {
+        reply(b.cops.empty() ? std::string("+COPS: 0") : "+COPS: 0,0,\"" + b.cops + "\",2");
+    } else if (StartsWithNoCase(line, "AT+CUSD=1")) {
+        Answer("OK");
+        if (!b.ussdSilent)
+            ussdDue_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(b.ussdDelayMs);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void FakeModem::Answer(std::string_view text)
@@ -309,6 +364,7 @@ void FakeModem::PeerClosed()
         ::tcflush(slave.Get(), TCIFLUSH);
     online_ = false;
     dialDue_.reset();
+    ussdDue_.reset();
     line_.clear();
     out_.clear();
 }

@@ -28,6 +28,24 @@ public:
         std::string dialAnswer = "CONNECT 236800";  // or NO CARRIER, BUSY, NO DIALTONE, ERROR, NO ANSWER
         std::string initAnswer = "OK";              // the answer to any other AT command
         int dialDelayMs = 50;                       // before the dial answer
+        // What it says of its SIM, network and signal before the dial; an
+        // empty word or a negative number answers ERROR (a modem that does
+        // not know the command).
+        std::string cpin = "READY";                 // +CPIN: READY, SIM PIN, SIM PUK, ...
+        int creg = 1;                               // +CREG's state: 1 home, 5 roaming, 2 searching, 3 denied
+        int cgreg = 1;
+        int cereg = -1;
+        int registerAfterMs = 0;                    // searching (2) until this long after the first question
+        int csq = 20;                               // +CSQ's rssi
+        bool csqSilent = false;                     // AT+CSQ gets no answer at all
+        std::string cops = "Zentora";
+        // The unsolicited +CUSD line after AT+CUSD=1,...: its status, string
+        // (as it goes on the line) and coding scheme; none when silent.
+        int ussdStatus = 0;
+        std::string ussdText = "Balance: 12.34";
+        int ussdDcs = 15;
+        bool ussdSilent = false;
+        int ussdDelayMs = 100;
     };
 
     FakeModem();
@@ -67,6 +85,7 @@ private:
     void Run();
     void Received(const char* data, size_t n);
     void Line(const std::string& line);
+    bool Interview(const std::string& line);
     void Answer(std::string_view text);
     void Flush();
     void PeerClosed();
@@ -87,6 +106,8 @@ private:
     bool endless_ = false;
     bool peerOpen_ = false;
     std::optional<std::chrono::steady_clock::time_point> dialDue_;
+    std::optional<std::chrono::steady_clock::time_point> ussdDue_;
+    std::optional<std::chrono::steady_clock::time_point> firstRegQuestion_;
 
     mutable std::mutex m_;
     std::condition_variable cv_;

@@ -8,7 +8,9 @@
 #include "ServiceFixture.h"
 
 #include "platform/rasapi/RasErrorText.h"
+#include "platform/rasapi/ModemReading.h"
 #include "platform/rasman/Doctor.h"
+#include "platform/rasman/ModemAnswers.h"
 #include "platform/rasman/ModemManagerClient.h"
 #include "platform/rasman/PortLock.h"
 #include "platform/rasman/RasCtl.h"
@@ -464,11 +466,16 @@ TEST_F(SerialModemTest, TheModemIsProgrammedAndDialledThenPppdRunsTheLine)
     const Reports before = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}};
     EXPECT_EQ(Reports(r.begin(), r.begin() + 6), before);
 
+    // reset, the APN, the SIM, the network, the signal and the operator, the number
     const std::vector<std::string> commands = modem.Commands();
-    ASSERT_GE(commands.size(), 3u);
-    EXPECT_EQ(commands[0], "ATZ");
-    EXPECT_EQ(commands[1], "AT+CGDCONT=1,\"IP\",\"internet\"");
-    EXPECT_EQ(commands[2], "ATD*99#");
+    const std::vector<std::string> expected = {"ATZ",      "AT+CGDCONT=1,\"IP\",\"internet\"", "AT+CPIN?", "AT+CREG?",
+                                               "AT+CGREG?", "AT+CEREG?", "AT+CSQ", "AT+COPS=3,0", "AT+COPS?",
+                                               "ATD*99#"};
+    ASSERT_GE(commands.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 10), expected);
+    const std::string said = ServiceLogText();
+    EXPECT_NE(said.find("SIM ready; registration home; operator Zentora; signal -73 dBm (64 %)"), std::string::npos)
+        << said;
 
     const std::string log = ServiceLogText();
     if (!fs::exists("/dev/ppp")) {
@@ -508,6 +515,111 @@ TEST_F(SerialModemTest, EachRefusalOfTheDialGivesItsOwnCode)
         EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
     }
     EXPECT_TRUE(NoChildLeft());
+}
+
+TEST_F(SerialModemTest, TheSimAndTheNetworkEndTheDialWithTheirOwnCodesBeforeItIsDialled)
+{
+    struct Case {
+        const char* what;
+        void (*set)(FakeModem::Behaviour&);
+        DWORD code;
+    };
+    const Case cases[] = {
+        {"PIN", [](FakeModem::Behaviour& b) { b.cpin = "SIM PIN"; }, ERROR_SIM_PIN_REQUIRED},
+        {"PUK", [](FakeModem::Behaviour& b) { b.cpin = "SIM PUK"; }, ERROR_SIM_PUK_REQUIRED},
+        {"denied", [](FakeModem::Behaviour& b) { b.creg = b.cgreg = 3; }, ERROR_NETWORK_DENIED},
+        {"searching", [](FakeModem::Behaviour& b) { b.creg = b.cgreg = 2; }, ERROR_NO_NETWORK},
+        {"no GPRS", [](FakeModem::Behaviour& b) { b.cgreg = 0; }, ERROR_NO_PACKET_SERVICE},
+        // a modem that knows none of the questions, one that searches a
+        // moment, one that never answers AT+CSQ, one abroad: each still dials
+        {"unknown commands", [](FakeModem::Behaviour& b) { b.cpin = ""; b.creg = b.cgreg = -1; }, 676},
+        {"registers later", [](FakeModem::Behaviour& b) { b.registerAfterMs = 400; }, 676},
+        {"CSQ silent", [](FakeModem::Behaviour& b) { b.csqSilent = true; }, 676},
+        {"roaming", [](FakeModem::Behaviour& b) { b.creg = b.cgreg = 5; }, 676},
+    };
+    for (const Case& c : cases) {
+        FakeModem::Behaviour b;
+        b.dialAnswer = "BUSY";
+        c.set(b);
+        FakeModem modem(b);
+        Install(modem.Port());
+        SetNetwork(kPhone, "RegistrationTimeoutMs", "800");
+        SetNetwork(kPhone, "QueryTimeoutMs", "300");
+        Reload();
+        DialRecorder rec;
+        HRASCONN h = 0;
+        ASSERT_EQ(Dial(h), SUCCESS);
+        ASSERT_TRUE(rec.WaitFinal(5s)) << c.what;
+        const Reports r = rec.Reports();
+        EXPECT_EQ(r.back().second, c.code) << c.what << "\n" << ServiceLogText();
+        const bool dialled = modem.WaitCommand("ATD", 0ms);
+        EXPECT_EQ(dialled, c.code == 676) << c.what;
+        const bool waited = std::any_of(r.begin(), r.end(), [](const auto& p) { return p.first == RASCS_WaitForNetwork; });
+        EXPECT_EQ(waited, std::string(c.what) == "searching" || std::string(c.what) == "no GPRS"
+                              || std::string(c.what) == "registers later")
+            << c.what;
+        EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+    }
+    const std::string log = ServiceLogText();
+    EXPECT_NE(log.find("registration roaming (not the home network"), std::string::npos) << log;
+    EXPECT_NE(log.find("no answer to AT+CSQ within 300 ms; passed over"), std::string::npos) << log;
+}
+
+TEST_F(SerialModemTest, RasctlReadsTheModemAndAsksItsBalanceOnAFreePortOnly)
+{
+    FakeModem::Behaviour b;
+    b.csq = 31;
+    b.cops = "Zen\"tora";
+    const EncodedUssd e = EncodeUssd("Баланс: 99,90 руб.", UssdCoding::Ucs2);
+    b.ussdText = e.text;
+    b.ussdDcs = e.dcs;
+    b.dialDelayMs = 3000; // the dial below holds the port a while
+    FakeModem modem(b);
+    Install(modem.Port());
+    SetNetwork(kPhone, "UssdTimeoutMs", "700");
+    Reload();
+    const std::string reading = Ctl({"modem", kPhone});
+    EXPECT_NE(reading.find("signal        -51 dBm (100 %)"), std::string::npos) << reading;
+    EXPECT_NE(reading.find("registration  home"), std::string::npos) << reading;
+    EXPECT_EQ(Ctl({"ussd", kPhone, "*102#"}), "Баланс: 99,90 руб.\n");
+    EXPECT_TRUE(modem.WaitCommand("AT+CUSD=1,\"*102#\",15", 0ms));
+    EXPECT_EQ(modem.Hangups(), 2); // the port let go after each question
+
+    // while a dial holds the only port the balance waits for the link's end
+    DialRecorder rec;
+    HRASCONN h = 0;
+    ASSERT_EQ(Dial(h), SUCCESS);
+    ASSERT_TRUE(modem.WaitCommand("ATD", 3s));
+    std::ostringstream out, err;
+    EXPECT_EQ(RasCtl({"ussd", kPhone}, out, err), 1);
+    EXPECT_NE(err.str().find("966"), std::string::npos) << err.str();
+    EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
+}
+
+TEST_F(SerialModemTest, ABalanceThatNeverComesOrCannotBeReadIsRefusedInTime)
+{
+    {
+        FakeModem::Behaviour b;
+        b.ussdSilent = true;
+        FakeModem modem(b);
+        Install(modem.Port());
+        SetNetwork(kPhone, "UssdTimeoutMs", "500");
+        Reload();
+        std::ostringstream out, err;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RasCtl({"ussd", kPhone}, out, err), 1);
+        EXPECT_NE(err.str().find("638"), std::string::npos) << err.str();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+        EXPECT_TRUE(modem.WaitCommand("AT+CUSD=1,\"*100#\",15", 0ms)); // the balance's code by default
+    }
+    FakeModem::Behaviour b;
+    b.ussdText = "04ZZ";
+    b.ussdDcs = 72;
+    FakeModem modem(b);
+    Install(modem.Port());
+    std::ostringstream out, err;
+    EXPECT_EQ(RasCtl({"ussd", kPhone}, out, err), 1);
+    EXPECT_NE(err.str().find("967"), std::string::npos) << err.str();
 }
 
 TEST_F(SerialModemTest, ANumberThatWouldSlipACommandToTheModemIsNotDialled)

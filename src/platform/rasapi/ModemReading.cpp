@@ -1,0 +1,151 @@
+#include "platform/rasapi/ModemReading.h"
+
+#include "platform/rasapi/ras.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace sp::ras {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kPoll = 100ms;
+
+// One request within the deadline; 711 when the service does not answer.
+uint32_t Ask(Msg type, const std::string& payload, Frame& reply, Clock::time_point deadline)
+{
+    const int fd = ConnectToService();
+    if (fd < 0)
+        return ERROR_RASMAN_CANNOT_INITIALIZE;
+    const bool ok = SendFrame(fd, type, payload, deadline) && RecvFrame(fd, reply, deadline);
+    ::close(fd);
+    return ok && reply.type == Msg::Reply ? SUCCESS : ERROR_RASMAN_CANNOT_INITIALIZE;
+}
+
+} // namespace
+
+bool SignalKnown(uint32_t rssi) { return rssi <= 31; }
+
+int SignalDbm(uint32_t rssi) { return -113 + 2 * static_cast<int>(std::min<uint32_t>(rssi, 31)); }
+
+int SignalPercent(uint32_t rssi) { return static_cast<int>(std::min<uint32_t>(rssi, 31) * 100 / 31); }
+
+std::string SimText(const ModemReading& r)
+{
+    switch (r.sim) {
+    case SimState::Ready: return "ready";
+    case SimState::PinWanted: return "PIN wanted";
+    case SimState::PukWanted: return "PUK wanted (the SIM is blocked)";
+    case SimState::NoSim: return "no SIM card";
+    case SimState::Other: return "wants " + r.simWord;
+    case SimState::Unknown: break;
+    }
+    return "unknown";
+}
+
+std::string RegistrationText(Registration r)
+{
+    switch (r) {
+    case Registration::Home: return "home";
+    case Registration::Roaming: return "roaming";
+    case Registration::Searching: return "searching";
+    case Registration::Denied: return "denied";
+    case Registration::NotRegistered: return "not registered";
+    case Registration::Unknown: break;
+    }
+    return "unknown";
+}
+
+void PutReading(Writer& w, const ModemReading& r)
+{
+    w.U64(static_cast<uint64_t>(r.readAt)).U32(static_cast<uint32_t>(r.sim)).Str(r.simWord);
+    w.U32(static_cast<uint32_t>(r.registration)).Str(r.operatorName).U32(r.rssi);
+}
+
+bool GetReading(Reader& r, ModemReading& out)
+{
+    ModemReading m;
+    m.readAt = static_cast<int64_t>(r.U64());
+    m.sim = static_cast<SimState>(std::min<uint32_t>(r.U32(), static_cast<uint32_t>(SimState::Other)));
+    m.simWord = r.Str();
+    m.registration =
+        static_cast<Registration>(std::min<uint32_t>(r.U32(), static_cast<uint32_t>(Registration::NotRegistered)));
+    m.operatorName = r.Str();
+    m.rssi = r.U32();
+    if (r.Failed() || m.simWord.size() > kMaxOperatorName || m.operatorName.size() > kMaxOperatorName)
+        return false;
+    out = std::move(m);
+    return true;
+}
+
+bool UssdCode(std::string_view code)
+{
+    return !code.empty() && code.size() <= 32 && std::all_of(code.begin(), code.end(), [](unsigned char c) {
+        return (c >= '0' && c <= '9') || c == '*' || c == '#';
+    });
+}
+
+uint32_t QueryModem(const std::string& device, ModemReading& out, std::chrono::seconds fresh,
+                    std::chrono::milliseconds wait, std::chrono::milliseconds answerWithin)
+{
+    const auto until = Clock::now() + wait;
+    const std::string payload = Writer().Str(device).U32(static_cast<uint32_t>(fresh.count())).Data();
+    for (;;) {
+        Frame reply;
+        if (const uint32_t code = Ask(Msg::CtlModem, payload, reply, Clock::now() + answerWithin); code != SUCCESS)
+            return code;
+        Reader r(reply.payload);
+        const uint32_t code = r.U32();
+        if (r.Failed())
+            return ERROR_INVALID_PARAMETER;
+        if (code != SUCCESS)
+            return code;
+        const bool refreshing = r.U32() != 0;
+        if (!GetReading(r, out))
+            return ERROR_INVALID_PARAMETER;
+        if (!refreshing || Clock::now() >= until)
+            return SUCCESS;
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
+uint32_t AskUssd(const std::string& device, const std::string& code, std::string& answer)
+{
+    Frame reply;
+    if (const uint32_t rc = Ask(Msg::CtlUssd, Writer().Str(device).Str(code).Data(), reply, Clock::now() + 2s);
+        rc != SUCCESS)
+        return rc;
+    Reader r(reply.payload);
+    const uint32_t rc = r.U32();
+    if (r.Failed())
+        return ERROR_INVALID_PARAMETER;
+    if (rc != SUCCESS)
+        return rc;
+    const uint32_t ticket = r.U32();
+    // The service bounds the question itself; this only outlasts it.
+    const auto until = Clock::now() + kUssdTimeout + 10s;
+    while (Clock::now() < until) {
+        std::this_thread::sleep_for(kPoll);
+        Frame result;
+        if (const uint32_t c = Ask(Msg::CtlUssdResult, Writer().U32(ticket).Data(), result, Clock::now() + 2s);
+            c != SUCCESS)
+            return c;
+        Reader rr(result.payload);
+        const uint32_t c = rr.U32();
+        if (rr.Failed())
+            return ERROR_INVALID_PARAMETER;
+        if (c == PENDING)
+            continue;
+        std::string text = rr.Str();
+        answer = std::move(text);
+        return c;
+    }
+    return ERROR_REQUEST_TIMEOUT;
+}
+
+} // namespace sp::ras
