@@ -1,26 +1,19 @@
 #include "app/TBalanceAction.h"
 
+#include "app/BundledTool.h"
 #include "dialogs/TfrmMsg.h"
 #include "log/EventLog.h"
-#include "platform/base/CommandLine.h"
 #include "platform/rasapi/ModemReading.h"
 #include "platform/rasapi/ras.h"
 #include "ras/RasErrors.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QStandardPaths>
 
 namespace sp {
 
 namespace {
 
 constexpr const char* kToolName = "rasctl";
-
-bool Runnable(const QString& path) {
-    const QFileInfo f(path);
-    return f.isFile() && f.isExecutable();
-}
 
 } // namespace
 
@@ -42,20 +35,7 @@ TBalanceAction::~TBalanceAction() {
     }
 }
 
-QString TBalanceAction::ToolPath() {
-    const QString env = qEnvironmentVariable("SKYPORTAL_RASCTL");
-    if (!env.isEmpty())
-        return env;
-    const QStringList folders{QFileInfo(QString::fromStdString(ProgramFile())).absolutePath(),
-                              QStringLiteral(SKYPORTAL_BUILD_BIN_DIR),
-                              QStringLiteral(SKYPORTAL_INSTALL_BIN_DIR)};
-    for (const QString& folder : folders) {
-        const QString path = folder + QLatin1Char('/') + QLatin1String(kToolName);
-        if (Runnable(path))
-            return path;
-    }
-    return QStandardPaths::findExecutable(QLatin1String(kToolName));
-}
+QString TBalanceAction::ToolPath() { return BundledToolPath("SKYPORTAL_RASCTL", kToolName); }
 
 QString TBalanceAction::FailureText(const QString& rasctlError) {
     static const QRegularExpression kCode(QStringLiteral("^rasctl: (\\d{1,4})\\b"));

@@ -1,22 +1,17 @@
 #include "app/TReportAction.h"
 
+#include "app/BundledTool.h"
 #include "dialogs/TfrmMsg.h"
 #include "platform/base/CommandLine.h"
 #include "platform/system/Shell.h"
 
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace sp {
 
 namespace {
 
 constexpr const char* kToolName = "skyportal-report";
-
-bool Runnable(const QString& path) {
-    const QFileInfo f(path);
-    return f.isFile() && f.isExecutable();
-}
 
 } // namespace
 
@@ -44,22 +39,7 @@ TReportAction::~TReportAction() {
     }
 }
 
-QString TReportAction::ToolPath() {
-    const QString env = qEnvironmentVariable("SKYPORTAL_REPORT");
-    if (!env.isEmpty())
-        return env;
-    // A copy of the program in the copy folder has no tool beside it; the
-    // tree it was built or installed into has.
-    const QStringList folders{QFileInfo(QString::fromStdString(ProgramFile())).absolutePath(),
-                              QStringLiteral(SKYPORTAL_BUILD_BIN_DIR),
-                              QStringLiteral(SKYPORTAL_INSTALL_BIN_DIR)};
-    for (const QString& folder : folders) {
-        const QString path = folder + QLatin1Char('/') + QLatin1String(kToolName);
-        if (Runnable(path))
-            return path;
-    }
-    return QStandardPaths::findExecutable(QLatin1String(kToolName));
-}
+QString TReportAction::ToolPath() { return BundledToolPath("SKYPORTAL_REPORT", kToolName); }
 
 void TReportAction::Start() {
     if (FProcess != nullptr)

@@ -30,6 +30,23 @@ namespace sp::ras {
 
 namespace {
 
+// Writes what the port takes now of `out`; the rest waits (hardware flow
+// control). False when the port failed.
+bool WritePending(int fd, std::string& out)
+{
+    while (!out.empty()) {
+        const ssize_t w = ::write(fd, out.data(), out.size());
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (w <= 0)
+            return false;
+        out.erase(0, static_cast<size_t>(w));
+    }
+    return true;
+}
+
 using Clock = Link::Clock;
 using namespace std::chrono_literals;
 
@@ -444,17 +461,7 @@ private:
     // Writes what the port takes now; the rest waits (hardware flow control).
     bool WriteOut()
     {
-        while (!out_.empty()) {
-            const ssize_t w = ::write(tty_.Get(), out_.data(), out_.size());
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return true;
-            if (w <= 0)
-                return false;
-            out_.erase(0, static_cast<size_t>(w));
-        }
-        return true;
+        return WritePending(tty_.Get(), out_);
     }
 
 
@@ -902,17 +909,7 @@ private:
 
     bool WriteOut(Clock::time_point)
     {
-        while (!out_.empty() && tty_.Valid()) {
-            const ssize_t w = ::write(tty_.Get(), out_.data(), out_.size());
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return true;
-            if (w <= 0)
-                return false;
-            out_.erase(0, static_cast<size_t>(w));
-        }
-        return true;
+        return !tty_.Valid() || WritePending(tty_.Get(), out_);
     }
 
     void Line(const std::string& line, Clock::time_point now)
