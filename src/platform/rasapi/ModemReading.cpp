@@ -2,7 +2,6 @@
 
 #include "platform/rasapi/ras.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
@@ -19,12 +18,7 @@ constexpr auto kPoll = 100ms;
 // One request within the deadline; 711 when the service does not answer.
 uint32_t Ask(Msg type, const std::string& payload, Frame& reply, Clock::time_point deadline)
 {
-    const int fd = ConnectToService();
-    if (fd < 0)
-        return ERROR_RASMAN_CANNOT_INITIALIZE;
-    const bool ok = SendFrame(fd, type, payload, deadline) && RecvFrame(fd, reply, deadline);
-    ::close(fd);
-    return ok && reply.type == Msg::Reply ? SUCCESS : ERROR_RASMAN_CANNOT_INITIALIZE;
+    return AskService(type, payload, reply, deadline) ? SUCCESS : ERROR_RASMAN_CANNOT_INITIALIZE;
 }
 
 } // namespace

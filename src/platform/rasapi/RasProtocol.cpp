@@ -348,4 +348,14 @@ bool ReadServiceListing(std::string_view payload, ServiceListing& out)
     return true;
 }
 
+bool AskService(Msg type, std::string_view payload, Frame& reply, std::chrono::steady_clock::time_point deadline)
+{
+    const int fd = ConnectToService();
+    if (fd < 0)
+        return false;
+    const bool ok = SendFrame(fd, type, payload, deadline) && RecvFrame(fd, reply, deadline);
+    ::close(fd);
+    return ok && reply.type == Msg::Reply;
+}
+
 } // namespace sp::ras

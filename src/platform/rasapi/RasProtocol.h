@@ -169,4 +169,10 @@ bool Exchange(int fd, Msg type, std::string_view payload, Frame& reply);
 // none at all, so that callers do not try to start a second one.
 [[nodiscard]] int ConnectToService(bool* busy = nullptr);
 
+// One control request (rasctl's kind) on a connection of its own, within
+// `deadline`: false when the service cannot be reached, does not answer in
+// time, or answers with anything but a reply.
+[[nodiscard]] bool AskService(Msg type, std::string_view payload, Frame& reply,
+                              std::chrono::steady_clock::time_point deadline);
+
 } // namespace sp::ras

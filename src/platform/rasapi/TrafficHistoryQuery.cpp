@@ -2,7 +2,6 @@
 
 #include "platform/rasapi/ras.h"
 
-#include <unistd.h>
 
 namespace sp::ras {
 
@@ -79,17 +78,11 @@ bool GetRows(Reader& r, std::vector<T>& rows, F one)
 
 uint32_t Ask(Msg type, const std::string& payload, Frame& reply)
 {
-    const int fd = ConnectToService();
-    if (fd < 0)
-        return ERROR_RASMAN_CANNOT_INITIALIZE;
     // The program asks from its window's thread: a service that is hung or
     // still starting costs it a moment, not the usual reply time-out.
-    const auto deadline = std::chrono::steady_clock::now() + kHistoryReplyTimeout;
-    const bool ok = SendFrame(fd, type, payload, deadline) && RecvFrame(fd, reply, deadline);
-    ::close(fd);
-    if (!ok || reply.type != Msg::Reply)
-        return ERROR_RASMAN_CANNOT_INITIALIZE;
-    return SUCCESS;
+    return AskService(type, payload, reply, std::chrono::steady_clock::now() + kHistoryReplyTimeout)
+        ? SUCCESS
+        : ERROR_RASMAN_CANNOT_INITIALIZE;
 }
 
 template <typename T, typename G>
