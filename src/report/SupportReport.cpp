@@ -41,6 +41,18 @@ constexpr size_t kServiceLogLimit = 1024 * 1024;
 constexpr size_t kChildOutputLimit = 1024 * 1024;
 constexpr auto kChildTimeout = std::chrono::seconds(12);
 constexpr auto kServiceTimeout = std::chrono::seconds(3);
+constexpr size_t kMaxModemReadings = 8;
+
+// A device's name as part of an archive member's name: letters, digits and
+// '-' kept, anything else '_', at most 40 bytes.
+std::string MemberWord(std::string_view name) {
+    std::string word;
+    for (const char c : name.substr(0, 40)) {
+        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        word += keep ? c : '_';
+    }
+    return word.empty() ? "unnamed" : word;
+}
 
 struct FileRead {
     enum class State { Ok, Missing, Unreadable } state = State::Missing;
@@ -497,6 +509,14 @@ private:
         Rasctl({"history", "sessions"}, "rasctl-history-sessions.txt");
         Rasctl({"history", "days"}, "rasctl-history-days.txt");
         Rasctl({"history", "cycles"}, "rasctl-history-cycles.txt");
+        // What each modem last said of its SIM, network and signal; the
+        // report asks no modem anew.
+        size_t modems = 0;
+        for (const auto& d : service_.devices) {
+            if (d.type != "modem" || ++modems > kMaxModemReadings)
+                continue;
+            Rasctl({"modem", d.name, "--last"}, "rasctl-modem-" + MemberWord(d.name) + ".txt");
+        }
 
         // The service's own log, the older half first.
         for (const char* name : {"rasman.log.1", "rasman.log"}) {

@@ -434,6 +434,7 @@ TEST_F(ReportTest, ARunningServiceGivesItsViewsThroughRasctl) {
     const auto start = Run({(BinDir() / "rasctl").string(), "service", "start"});
     ASSERT_EQ(start.exitCode, 0) << start.err;
     serviceStarted_ = true;
+    ASSERT_EQ(Run({(BinDir() / "rasctl").string(), "modem", "USB GPRS Modem"}).exitCode, 0);
     const fs::path out = dir_ / "r.tar.gz";
     const auto r = Report(out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -444,6 +445,9 @@ TEST_F(ReportTest, ARunningServiceGivesItsViewsThroughRasctl) {
         << m["rasctl-devices.txt"];
     EXPECT_TRUE(Has(m["rasctl-entries.txt"], "$ rasctl entries\n"));
     EXPECT_TRUE(m.count("rasctl-history-cycles.txt"));
+    EXPECT_TRUE(Has(m["rasctl-modem-USB_GPRS_Modem.txt"],
+                    "$ rasctl modem USB GPRS Modem --last\nmodem         USB GPRS Modem\nSIM           ready\n"))
+        << m["rasctl-modem-USB_GPRS_Modem.txt"];
     EXPECT_TRUE(Has(m["report.txt"], "USB GPRS Modem\n      driver:    simulated")) << m["report.txt"];
 }
 

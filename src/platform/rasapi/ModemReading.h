@@ -68,6 +68,7 @@ inline constexpr uint32_t ERROR_SIM_STATE = 969;
 // The last reading of the modem, asking the modem anew when the reading is
 // older than `fresh` and its port is free (the answer then waits for it, at
 // most `wait`). Each request waits `answerWithin` for the service.
+inline constexpr std::chrono::seconds kLastReadingOnly{0xFFFFFFFFu}; // `fresh`: never ask the modem
 [[nodiscard]] uint32_t QueryModem(const std::string& device, ModemReading& out,
                                   std::chrono::seconds fresh = std::chrono::seconds(60),
                                   std::chrono::milliseconds wait = std::chrono::milliseconds(0),

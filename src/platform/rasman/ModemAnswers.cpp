@@ -428,6 +428,13 @@ std::optional<std::string> DecodeUssd(std::string_view text, int dcs)
     return Clean(cps, kMaxUssdChars, kMaxUssdChars * 4);
 }
 
+std::optional<std::string> UssdText(std::string_view utf8)
+{
+    if (utf8.size() > kMaxUssdRaw)
+        return std::nullopt;
+    return Clean(CodePoints(utf8), kMaxUssdChars, kMaxUssdChars * 4);
+}
+
 EncodedUssd EncodeUssd(std::string_view utf8, UssdCoding coding)
 {
     const std::vector<uint32_t> cps = CodePoints(utf8);

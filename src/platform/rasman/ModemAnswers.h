@@ -53,6 +53,9 @@ inline constexpr size_t kMaxUssdChars = 182;
 // text), UCS-2 in hex, or 8-bit data in hex; nothing when it is not what its
 // scheme says (odd or non-hex digits, a string over kMaxUssdRaw).
 [[nodiscard]] std::optional<std::string> DecodeUssd(std::string_view text, int dcs);
+// An answer already decoded to UTF-8 (ModemManager's), checked and bounded
+// like DecodeUssd's; nothing over kMaxUssdRaw bytes.
+[[nodiscard]] std::optional<std::string> UssdText(std::string_view utf8);
 
 // The other way, for the simulated network and the simulated AT modem.
 enum class UssdCoding { Gsm7Packed, Ucs2, Text };

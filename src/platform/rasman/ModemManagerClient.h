@@ -10,9 +10,12 @@
 struct pollfd;
 struct sd_bus;
 struct sd_bus_message;
-struct sd_bus_slot;
 
 namespace sp::ras {
+
+namespace mmbus {
+class Call;
+}
 
 // ModemManager on the system bus, as far as a dial needs it: does it manage
 // the port, and will it release the modem (InhibitDevice) for the dial?
@@ -72,15 +75,12 @@ private:
               int inhibit = 0);
     void Answered(sd_bus_message* reply, Clock::time_point now);
     void Done(State state, std::string why = {});
-    friend struct ReplyHandler;
 
     sd_bus* bus_;
     std::string port_;
     State state_ = State::Asking;
     Call pending_ = Call::None;
-    sd_bus_slot* slot_ = nullptr;
-    sd_bus_message* reply_ = nullptr;
-    Clock::time_point deadline_ = Clock::time_point::max();
+    std::unique_ptr<mmbus::Call> call_;
     std::string uid_;
     std::string why_;
 };

@@ -45,7 +45,7 @@ constexpr const char* kUsage =
     "       rasctl reload\n"
     "       rasctl history sessions [N] [--csv] | days [N] [--csv] | cycles [N] [--csv]\n"
     "       rasctl history limit SIZE|off | cycle-day D | hangup-at-limit on|off | clear --yes\n"
-    "       rasctl modem NAME                    (its SIM, network, operator and signal)\n"
+    "       rasctl modem NAME [--last]           (its SIM, network, operator and signal)\n"
     "       rasctl ussd NAME [CODE]              (a USSD code, the balance's by default, and the answer)\n";
 
 constexpr const char* kHistoryUsage =
@@ -322,18 +322,21 @@ bool ServiceUp(std::ostream& err)
     return false;
 }
 
-int Modem(const std::string& name, std::ostream& out, std::ostream& err)
+// `last`: only what the service last heard, the modem left alone.
+int Modem(const std::string& name, bool last, std::ostream& out, std::ostream& err)
 {
     if (!ServiceUp(err))
         return 1;
     ModemReading r;
     // A reading older than 10 s is taken anew when the port is free.
-    const uint32_t code = QueryModem(name, r, std::chrono::seconds(10), std::chrono::seconds(15));
+    const uint32_t code = last ? QueryModem(name, r, kLastReadingOnly)
+                               : QueryModem(name, r, std::chrono::seconds(10), std::chrono::seconds(15));
     if (code != 0)
         return Result(code, err);
     out << "modem         " << name << "\n";
     if (!r.Known()) {
-        out << "read          never (a modem whose only port carries the link is read before its next dial)\n";
+        out << (last ? "read          never since the service started\n"
+                     : "read          never (a modem whose only port carries the link is read before its next dial)\n");
         return 0;
     }
     out << "SIM           " << SimText(r) << "\n";
@@ -409,8 +412,8 @@ int RasCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return AddModem(args, out, err);
     if (cmd == "history")
         return History(args, out, err);
-    if (cmd == "modem" && args.size() == 2)
-        return Modem(args[1], out, err);
+    if (cmd == "modem" && (args.size() == 2 || (args.size() == 3 && args[2] == "--last")))
+        return Modem(args[1], args.size() == 3, out, err);
     if (cmd == "ussd" && (args.size() == 2 || args.size() == 3))
         return Ussd(args[1], args.size() == 3 ? args[2] : std::string(), out, err);
     if (cmd == "log" && args.size() == 1) {

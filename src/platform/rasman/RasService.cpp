@@ -993,7 +993,8 @@ std::string RasService::CtlModem(Reader& r)
                               [&](const Question& q) { return !q.done && LowerAscii(q.device) == key; });
     ModemReading& reading = readings_[key];
     const int64_t age = static_cast<int64_t>(std::time(nullptr)) - reading.readAt;
-    if (!asking && (!reading.Known() || age < 0 || age >= static_cast<int64_t>(fresh))) {
+    const bool mayAsk = fresh != static_cast<uint32_t>(kLastReadingOnly.count());
+    if (mayAsk && !asking && (!reading.Known() || age < 0 || age >= static_cast<int64_t>(fresh))) {
         const auto now = Clock::now();
         uint32_t refusal = 0;
         if (auto q = DriverFor(*device).Ask(*device, {}, DeviceInUse(*device), now, refusal)) {

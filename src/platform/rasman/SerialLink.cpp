@@ -6,6 +6,7 @@
 #include "platform/rasapi/ras.h"
 #include "platform/rasman/ModemAnswers.h"
 #include "platform/rasman/ModemInterview.h"
+#include "platform/rasman/ModemManagerQuestion.h"
 #include "platform/rasman/SerialDialogue.h"
 #include "platform/rasman/ServiceLog.h"
 
@@ -391,7 +392,6 @@ private:
         case ModemManagerClient::State::Inhibited:
             Log("ModemManager manages the port (modem " + mm.Device() + "): it let go of the modem for the dial");
             driver_.Inhibited(m_.name);
-            driver_.Managed(m_.name);
             phase_ = Phase::WaitPort;
             portWaitUntil_ = now + kPortWait;
             OpenPort(now, events);
@@ -1015,7 +1015,7 @@ private:
 } // namespace
 
 std::unique_ptr<ModemQuestion> SerialDriver::Ask(const std::string& device, const std::string& ussd, bool linkUp,
-                                                 Link::Clock::time_point, uint32_t& refusal)
+                                                 Link::Clock::time_point now, uint32_t& refusal)
 {
     const SerialModem* m = net_.SerialFor(device);
     if (m == nullptr) {
@@ -1028,12 +1028,14 @@ std::unique_ptr<ModemQuestion> SerialDriver::Ask(const std::string& device, cons
         refusal = ERROR_PORT_CARRIES_LINK;
         return nullptr;
     }
-    if (managed_.count(m->name) != 0) {
-        ServiceLog(m->name + " (" + m->port + "): ModemManager manages the modem; its port is left alone outside a dial");
-        refusal = ERROR_PORT_NOT_AVAILABLE;
-        return nullptr;
-    }
-    return std::make_unique<SerialQuestion>(*m, m->atPort.empty() ? m->port : m->atPort, ussd);
+    auto onPort = [modem = *m, ussd]() -> std::unique_ptr<ModemQuestion> {
+        return std::make_unique<SerialQuestion>(modem, modem.atPort.empty() ? modem.port : modem.atPort, ussd);
+    };
+    // While a dial of ours holds ModemManager's inhibition the modem is not
+    // its to answer for.
+    if (Inhibits(m->name))
+        return onPort();
+    return ModemManagerQuestion::Ask(*m, ussd, now, std::move(onPort));
 }
 
 SerialDriver::~SerialDriver()

@@ -52,8 +52,8 @@ public:
     // A dial of this device holds ModemManager's inhibition of its modem.
     void Inhibited(const std::string& device) { inhibited_.insert(device); }
     [[nodiscard]] bool Inhibits(const std::string& device) const { return inhibited_.count(device) != 0; }
-    // ModemManager manages this modem: outside a dial its port is its own.
-    void Managed(const std::string& device) { managed_.insert(device); }
+    // A reading or a USSD code: through ModemManager when it manages the
+    // modem, else on the port (its second AT port when it has one).
     [[nodiscard]] std::unique_ptr<ModemQuestion> Ask(const std::string& device, const std::string& ussd, bool linkUp,
                                                      Link::Clock::time_point now, uint32_t& refusal) override;
     // pppd takes its privileged options from root (its real user) only.
@@ -76,7 +76,6 @@ private:
     std::vector<Child> ending_;
     std::vector<PortClaim> releasing_;
     std::set<std::string> inhibited_;
-    std::set<std::string> managed_;
 };
 
 } // namespace sp::ras

@@ -73,7 +73,8 @@ void Stop(pid_t& pid)
 
 } // namespace
 
-ModemManagerStandIn::ModemManagerStandIn(const std::filesystem::path& dir, const std::string& port, Mode mode)
+ModemManagerStandIn::ModemManagerStandIn(const std::filesystem::path& dir, const std::string& port, Mode mode,
+                                         const std::vector<std::string>& options)
     : dir_(dir)
 {
     if (const char* v = std::getenv("SKYPORTAL_SYSTEM_BUS_ADDRESS"))
@@ -104,9 +105,11 @@ ModemManagerStandIn::ModemManagerStandIn(const std::filesystem::path& dir, const
         return;
     }
     const char* modes[] = {"normal", "denied", "old"};
-    manager_ = Spawn({SKYPORTAL_SYSTEM_PYTHON, SKYPORTAL_MM_STANDIN, "--address", address_, "--port", port, "--uid",
-                      kUid, "--record", (dir_ / "record").string(), "--mode", modes[static_cast<int>(mode)]},
-                     out);
+    std::vector<std::string> args = {SKYPORTAL_SYSTEM_PYTHON, SKYPORTAL_MM_STANDIN, "--address", address_, "--port", port,
+                                     "--uid", kUid, "--record", (dir_ / "record").string(),
+                                     "--mode", modes[static_cast<int>(mode)]};
+    args.insert(args.end(), options.begin(), options.end());
+    manager_ = Spawn(args, out);
     if (manager_ > 0)
         ready_ = FirstLine(out, std::chrono::seconds(20)) == "ready";
 }

@@ -19,7 +19,10 @@ public:
     enum class Mode { Normal, Denied, Old, Absent };
     static constexpr const char* kUid = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2";
 
-    ModemManagerStandIn(const std::filesystem::path& dir, const std::string& port, Mode mode);
+    // `options`: more of the stand-in's options (its modem's state, signal,
+    // USSD answer...).
+    ModemManagerStandIn(const std::filesystem::path& dir, const std::string& port, Mode mode,
+                        const std::vector<std::string>& options = {});
     ~ModemManagerStandIn();
     ModemManagerStandIn(const ModemManagerStandIn&) = delete;
     ModemManagerStandIn& operator=(const ModemManagerStandIn&) = delete;

@@ -205,6 +205,11 @@ TEST_F(SimulatedModemTest, ReadingAndBalanceInEachCodingWithinTheirBounds)
     SetNetwork(kModem, "Operator", "Zen\"tora\x01");
     Reload();
     std::string out, err;
+    // --last leaves the modem alone: nothing read yet, and nothing asked
+    ASSERT_EQ(Ctl({"modem", "usb gprs modem", "--last"}, out, err), 0) << err;
+    EXPECT_NE(out.find("read          never since the service started\n"), std::string::npos) << out;
+    ASSERT_EQ(Ctl({"modem", "usb gprs modem", "--last"}, out, err), 0) << err;
+    EXPECT_NE(out.find("read          never since"), std::string::npos) << out;
     ASSERT_EQ(Ctl({"modem", "usb gprs modem"}, out, err), 0) << err;
     EXPECT_NE(out.find("SIM           ready\n"), std::string::npos) << out;
     EXPECT_NE(out.find("registration  home\n"), std::string::npos) << out;

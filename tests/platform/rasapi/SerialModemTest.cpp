@@ -1071,6 +1071,52 @@ TEST_F(PortClaimTest, ModemManagerThatWillNotLetGoGives633WithTheWayOut)
     EXPECT_EQ(ErrorString(633), table633);
 }
 
+TEST_F(PortClaimTest, AModemModemManagerManagesIsReadAndAskedThroughItNeverOnItsPort)
+{
+    FakeModem modem;
+    {
+        ModemManagerStandIn mm(root_ / "mm", modem.Port(), ModemManagerStandIn::Mode::Normal,
+                               {"--registration", "5", "--operator", "Zen\ttora", "--ussd-mode", "more"});
+        ASSERT_TRUE(mm.Ready());
+        Install(modem.Port());
+        const std::string reading = Ctl({"modem", kPhone});
+        EXPECT_NE(reading.find("registration  roaming\noperator      Zen tora\nsignal        -73 dBm (64 %)"),
+                  std::string::npos) << reading;
+        EXPECT_EQ(Ctl({"ussd", kPhone}), "Баланс: 250,00 руб.\n");
+        // the network waited for more: the session is ended
+        EXPECT_TRUE(mm.WaitRecord("Ussd.Cancel", 2s));
+        EXPECT_EQ(mm.Record(), (std::vector<std::string>{"Ussd.Initiate *100#", "Ussd.Cancel"}));
+        EXPECT_TRUE(modem.Commands().empty());
+        EXPECT_NE(ServiceLogText().find("ModemManager manages the modem (" + std::string(ModemManagerStandIn::kUid)
+                                        + "): SIM ready; registration roaming"),
+                  std::string::npos) << ServiceLogText();
+    }
+    // Its refusals, each with the service's own code.
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"--state", "2", "--lock", "2"}, "960"},
+        {{"--ussd-mode", "error"}, "968"},
+        {{"--ussd-mode", "silent"}, "638"},
+        {{"--no-ussd"}, "968"},
+    };
+    int n = 0;
+    for (const auto& [options, code] : cases) {
+        StopDaemon();
+        ModemManagerStandIn mm(root_ / ("mm" + std::to_string(++n)), modem.Port(), ModemManagerStandIn::Mode::Normal,
+                               options);
+        ASSERT_TRUE(mm.Ready());
+        SetNetwork(kPhone, "UssdTimeoutMs", "600");
+        std::ostringstream out, err;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RasCtl({"ussd", kPhone}, out, err), 1) << code;
+        EXPECT_NE(err.str().find(code), std::string::npos) << code << ": " << err.str();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << code;
+    }
+    EXPECT_TRUE(modem.Commands().empty());
+    EXPECT_NE(ServiceLogText().find("ModemManager refused the USSD code: org.freedesktop.ModemManager1.Error.Core."
+                                    "Failed: USSD: network rejected"),
+              std::string::npos) << ServiceLogText();
+}
+
 TEST_F(PortClaimTest, TheTextsOf720And633SayWhatTheServiceFoundAndPointToTheDoctor)
 {
     NoteDial(DialNote::None);

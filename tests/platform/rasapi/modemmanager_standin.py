@@ -10,6 +10,11 @@ Every call and event goes to the record file, one line each.
 
 Modes: normal; denied (InhibitDevice answers as polkit's refusal does);
 old (a ModemManager before 1.16: no InhibitDevice at all).
+
+The modem's SIM, state, registration, operator and signal are options, as
+is its answer to a USSD code (Modem3gpp.Ussd.Initiate): a text, an error,
+none at all (silent), or a text after which the network waits for more
+(more: the session stays in user-response until Cancel).
 """
 
 import argparse
@@ -27,7 +32,41 @@ SERVICE = "org.freedesktop.ModemManager1"
 PATH = "/org/freedesktop/ModemManager1"
 MODEM_PATH = PATH + "/Modem/0"
 MODEM = SERVICE + ".Modem"
+MODEM_3GPP = MODEM + ".Modem3gpp"
+USSD = MODEM_3GPP + ".Ussd"
 PORT_TYPE_AT = 3
+USSD_IDLE, USSD_USER_RESPONSE = 1, 3
+
+
+class Modem(dbus.service.Object):
+    def __init__(self, bus, manager):
+        super().__init__(bus, MODEM_PATH)
+        self.manager = manager
+        self.session = USSD_IDLE
+
+    @dbus.service.method(USSD, in_signature="s", out_signature="s", async_callbacks=("ok", "err"))
+    def Initiate(self, command, ok, err):
+        args = self.manager.args
+        self.manager.record("Ussd.Initiate %s" % command)
+        if args.ussd_mode == "silent":
+            return  # never answered: the caller's time runs out
+        if args.ussd_mode == "error":
+            err(dbus.exceptions.DBusException("USSD: network rejected", name=SERVICE + ".Error.Core.Failed"))
+            return
+        if args.ussd_mode == "more":
+            self.session = USSD_USER_RESPONSE
+        ok(args.ussd_answer)
+
+    @dbus.service.method(USSD)
+    def Cancel(self):
+        self.manager.record("Ussd.Cancel")
+        self.session = USSD_IDLE
+
+    @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        if interface == USSD and name == "State":
+            return dbus.UInt32(self.session)
+        raise dbus.exceptions.DBusException("no such property", name="org.freedesktop.DBus.Error.UnknownProperty")
 
 
 class Manager(dbus.service.Object):
@@ -91,11 +130,27 @@ class Manager(dbus.service.Object):
         objects = dbus.Dictionary({}, signature="oa{sa{sv}}")
         if self.inhibitor is None:  # an inhibited device's modem leaves the bus
             ports = dbus.Array([(self.port_name, dbus.UInt32(PORT_TYPE_AT))], signature="(su)")
-            objects[dbus.ObjectPath(MODEM_PATH)] = {
+            a = self.args
+            modem = {
                 MODEM: dbus.Dictionary(
-                    {"Device": self.args.uid, "Ports": ports, "PrimaryPort": self.port_name}, signature="sv"
-                )
+                    {
+                        "Device": a.uid,
+                        "Ports": ports,
+                        "PrimaryPort": self.port_name,
+                        "State": dbus.Int32(a.state),
+                        "UnlockRequired": dbus.UInt32(a.lock),
+                        "StateFailedReason": dbus.UInt32(a.failed_reason),
+                        "SignalQuality": dbus.Struct((dbus.UInt32(a.signal), True), signature="ub"),
+                    },
+                    signature="sv",
+                ),
+                MODEM_3GPP: dbus.Dictionary(
+                    {"RegistrationState": dbus.UInt32(a.registration), "OperatorName": a.operator}, signature="sv"
+                ),
             }
+            if not a.no_ussd:
+                modem[USSD] = dbus.Dictionary({"State": dbus.UInt32(USSD_IDLE)}, signature="sv")
+            objects[dbus.ObjectPath(MODEM_PATH)] = modem
         return objects
 
 
@@ -132,16 +187,26 @@ def main():
     p.add_argument("--record", required=True)
     p.add_argument("--mode", choices=["normal", "denied", "old"], default="normal")
     p.add_argument("--let-go-ms", type=int, default=300)
+    p.add_argument("--state", type=int, default=8)  # registered
+    p.add_argument("--lock", type=int, default=1)  # none
+    p.add_argument("--failed-reason", type=int, default=0)
+    p.add_argument("--registration", type=int, default=1)  # home
+    p.add_argument("--operator", default="Zentora")
+    p.add_argument("--signal", type=int, default=64)
+    p.add_argument("--ussd-mode", choices=["answer", "silent", "error", "more"], default="answer")
+    p.add_argument("--ussd-answer", default="Баланс: 250,00 руб.")
+    p.add_argument("--no-ussd", action="store_true")
     args = p.parse_args()
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(args.address)
     manager = (Manager if args.mode == "old" else InhibitingManager)(bus, args)
+    modem = Modem(bus, manager)
     name = dbus.service.BusName(SERVICE, bus)
     loop = GLib.MainLoop()
     print("ready", flush=True)
     loop.run()
-    del name, manager
+    del name, manager, modem
 
 
 if __name__ == "__main__":
