@@ -102,8 +102,9 @@ uint32_t QueryModem(const std::string& device, ModemReading& out, std::chrono::s
         const bool refreshing = r.U32() != 0;
         if (!GetReading(r, out))
             return ERROR_INVALID_PARAMETER;
+        const uint32_t failed = r.U32(); // why the modem could not be read just now
         if (!refreshing || Clock::now() >= until)
-            return SUCCESS;
+            return !out.Known() && !r.Failed() ? failed : SUCCESS;
         std::this_thread::sleep_for(kPoll);
     }
 }

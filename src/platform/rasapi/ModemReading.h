@@ -67,7 +67,8 @@ inline constexpr uint32_t ERROR_SIM_STATE = 969;
 //
 // The last reading of the modem, asking the modem anew when the reading is
 // older than `fresh` and its port is free (the answer then waits for it, at
-// most `wait`). Each request waits `answerWithin` for the service.
+// most `wait`). Each request waits `answerWithin` for the service. A modem
+// never read that could not be read just now gives the code of its trouble.
 inline constexpr std::chrono::seconds kLastReadingOnly{0xFFFFFFFFu}; // `fresh`: never ask the modem
 [[nodiscard]] uint32_t QueryModem(const std::string& device, ModemReading& out,
                                   std::chrono::seconds fresh = std::chrono::seconds(60),

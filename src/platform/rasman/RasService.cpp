@@ -993,9 +993,18 @@ std::string RasService::CtlModem(Reader& r)
                               [&](const Question& q) { return !q.done && LowerAscii(q.device) == key; });
     ModemReading& reading = readings_[key];
     const int64_t age = static_cast<int64_t>(std::time(nullptr)) - reading.readAt;
-    const bool mayAsk = fresh != static_cast<uint32_t>(kLastReadingOnly.count());
+    const auto now = Clock::now();
+    // A modem that could not be read just now is not asked again at once
+    // (its callers would ask it over and over): its trouble is the answer
+    // until the reading's freshness has run out.
+    const Question* last = nullptr;
+    for (const Question& q : questions_) {
+        if (q.done && !q.ussd && LowerAscii(q.device) == key && (!last || q.doneAt >= last->doneAt))
+            last = &q;
+    }
+    const uint32_t failed = last && now - last->doneAt < std::chrono::seconds(fresh) ? last->error : 0;
+    const bool mayAsk = fresh != static_cast<uint32_t>(kLastReadingOnly.count()) && failed == 0;
     if (mayAsk && !asking && (!reading.Known() || age < 0 || age >= static_cast<int64_t>(fresh))) {
-        const auto now = Clock::now();
         uint32_t refusal = 0;
         if (auto q = DriverFor(*device).Ask(*device, {}, DeviceInUse(*device), now, refusal)) {
             Question x;
@@ -1010,6 +1019,7 @@ std::string RasService::CtlModem(Reader& r)
     Writer w;
     w.U32(SUCCESS).U32(asking ? 1 : 0);
     PutReading(w, reading);
+    w.U32(asking ? 0 : failed);
     return w.Data();
 }
 

@@ -596,6 +596,22 @@ TEST_F(SerialModemTest, RasctlReadsTheModemAndAsksItsBalanceOnAFreePortOnly)
     EXPECT_EQ(RAS(RasHangUpA)(h), SUCCESS);
 }
 
+TEST_F(SerialModemTest, AModemThatCannotBeReadSaysWhyAtOnceAndIsNotAskedOverAndOver)
+{
+    FakeModem::Behaviour b;
+    b.initAnswer = "ERROR";
+    FakeModem modem(b);
+    Install(modem.Port());
+    for (int round = 0; round < 2; ++round) {
+        std::ostringstream out, err;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RasCtl({"modem", kPhone}, out, err), 1);
+        EXPECT_NE(err.str().find("651"), std::string::npos) << err.str();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    }
+    EXPECT_EQ(modem.Commands(), std::vector<std::string>{"AT"});
+}
+
 TEST_F(SerialModemTest, ABalanceThatNeverComesOrCannotBeReadIsRefusedInTime)
 {
     {
