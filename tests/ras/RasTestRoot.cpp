@@ -1,5 +1,9 @@
 #include "RasTestRoot.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -45,19 +49,40 @@ RasTestRoot::~RasTestRoot()
     std::filesystem::remove_all(root_, ec);
 }
 
+namespace {
+
+// The daemon holds its pid file's lock from its start to its last write.
+bool DaemonAlive(const std::filesystem::path& root)
+{
+    const int fd = ::open((root / "run" / "rasman.pid").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+} // namespace
+
 void RasTestRoot::StopService()
 {
     const char* bin = std::getenv("SKYPORTAL_BIN_DIR");
     const std::string dir = bin ? bin : std::filesystem::path(sp::ProgramFile()).parent_path().string();
     const std::string cmd = "SKYPORTAL_ROOT='" + root_.string() + "' '" + dir + "/rasctl' service stop >/dev/null 2>&1";
-    // rasctl would start a daemon that is not running; only stop a live one,
-    // and wait until it has let go of the root.
+    // rasctl would start a daemon that is not running: only a live one is
+    // asked to stop (one still starting once it listens), and the root is
+    // left only when the daemon has finished with it, its last writes too.
     const auto sock = root_ / "run" / "rasman.sock";
-    if (!std::filesystem::exists(sock))
-        return;
-    (void)std::system(cmd.c_str());
-    for (int i = 0; i < 1000 && std::filesystem::exists(sock); ++i)
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    auto asked = Clock::time_point{};
+    while (DaemonAlive(root_) && Clock::now() < deadline) {
+        if (std::filesystem::exists(sock) && Clock::now() - asked > std::chrono::milliseconds(200)) {
+            (void)std::system(cmd.c_str());
+            asked = Clock::now();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 std::vector<std::string> RasTestRoot::LogLines() const
