@@ -15,12 +15,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kPoll = 100ms;
 
-// One request within the deadline; 711 when the service does not answer.
-uint32_t Ask(Msg type, const std::string& payload, Frame& reply, Clock::time_point deadline)
-{
-    return AskService(type, payload, reply, deadline) ? SUCCESS : ERROR_RASMAN_CANNOT_INITIALIZE;
-}
-
 } // namespace
 
 bool SignalKnown(uint32_t rssi) { return rssi <= 31; }
@@ -90,15 +84,10 @@ uint32_t QueryModem(const std::string& device, ModemReading& out, std::chrono::s
     const auto until = Clock::now() + wait;
     const std::string payload = Writer().Str(device).U32(static_cast<uint32_t>(fresh.count())).Data();
     for (;;) {
-        Frame reply;
-        if (const uint32_t code = Ask(Msg::CtlModem, payload, reply, Clock::now() + answerWithin); code != SUCCESS)
-            return code;
-        Reader r(reply.payload);
-        const uint32_t code = r.U32();
-        if (r.Failed())
-            return ERROR_INVALID_PARAMETER;
-        if (code != SUCCESS)
-            return code;
+        ServiceAnswer a(Msg::CtlModem, payload, Clock::now() + answerWithin);
+        if (a.Code() != SUCCESS)
+            return a.Code();
+        Reader& r = a.Body();
         const bool refreshing = r.U32() != 0;
         if (!GetReading(r, out))
             return ERROR_INVALID_PARAMETER;
@@ -111,33 +100,21 @@ uint32_t QueryModem(const std::string& device, ModemReading& out, std::chrono::s
 
 uint32_t AskUssd(const std::string& device, const std::string& code, std::string& answer)
 {
-    Frame reply;
-    if (const uint32_t rc = Ask(Msg::CtlUssd, Writer().Str(device).Str(code).Data(), reply, Clock::now() + 2s);
-        rc != SUCCESS)
-        return rc;
-    Reader r(reply.payload);
-    const uint32_t rc = r.U32();
-    if (r.Failed())
-        return ERROR_INVALID_PARAMETER;
-    if (rc != SUCCESS)
-        return rc;
-    const uint32_t ticket = r.U32();
+    ServiceAnswer sent(Msg::CtlUssd, Writer().Str(device).Str(code).Data(), Clock::now() + 2s);
+    if (sent.Code() != SUCCESS)
+        return sent.Code();
+    const uint32_t ticket = sent.Body().U32();
     // The service bounds the question itself; this only outlasts it.
     const auto until = Clock::now() + kUssdTimeout + 10s;
     while (Clock::now() < until) {
         std::this_thread::sleep_for(kPoll);
-        Frame result;
-        if (const uint32_t c = Ask(Msg::CtlUssdResult, Writer().U32(ticket).Data(), result, Clock::now() + 2s);
-            c != SUCCESS)
-            return c;
-        Reader rr(result.payload);
-        const uint32_t c = rr.U32();
-        if (rr.Failed())
-            return ERROR_INVALID_PARAMETER;
+        ServiceAnswer result(Msg::CtlUssdResult, Writer().U32(ticket).Data(), Clock::now() + 2s);
+        const uint32_t c = result.Code();
         if (c == PENDING)
             continue;
-        std::string text = rr.Str();
-        answer = std::move(text);
+        if (c == ERROR_RASMAN_CANNOT_INITIALIZE || c == ERROR_INVALID_PARAMETER)
+            return c;
+        answer = result.Body().Str();
         return c;
     }
     return ERROR_REQUEST_TIMEOUT;

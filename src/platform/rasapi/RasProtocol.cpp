@@ -1,6 +1,7 @@
 #include "platform/rasapi/RasProtocol.h"
 
 #include "platform/base/MachineRoot.h"
+#include "platform/rasapi/ras.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -356,6 +357,18 @@ bool AskService(Msg type, std::string_view payload, Frame& reply, std::chrono::s
     const bool ok = SendFrame(fd, type, payload, deadline) && RecvFrame(fd, reply, deadline);
     ::close(fd);
     return ok && reply.type == Msg::Reply;
+}
+
+ServiceAnswer::ServiceAnswer(Msg type, std::string_view payload, std::chrono::steady_clock::time_point deadline)
+{
+    if (!AskService(type, payload, reply_, deadline)) {
+        code_ = ERROR_RASMAN_CANNOT_INITIALIZE;
+        return;
+    }
+    body_ = Reader(reply_.payload);
+    code_ = body_.U32();
+    if (body_.Failed())
+        code_ = ERROR_INVALID_PARAMETER;
 }
 
 } // namespace sp::ras

@@ -175,4 +175,21 @@ bool Exchange(int fd, Msg type, std::string_view payload, Frame& reply);
 [[nodiscard]] bool AskService(Msg type, std::string_view payload, Frame& reply,
                               std::chrono::steady_clock::time_point deadline);
 
+// The same request and its answer's leading result code: Code() is 0 with
+// Body() placed after it, the service's own code, 711 when the service does
+// not answer in time, or 87 for an answer too short to hold a code.
+class ServiceAnswer {
+public:
+    ServiceAnswer(Msg type, std::string_view payload, std::chrono::steady_clock::time_point deadline);
+    ServiceAnswer(const ServiceAnswer&) = delete; // Body() reads the reply in place
+    ServiceAnswer& operator=(const ServiceAnswer&) = delete;
+    [[nodiscard]] uint32_t Code() const { return code_; }
+    [[nodiscard]] Reader& Body() { return body_; }
+
+private:
+    Frame reply_;
+    Reader body_{std::string_view()};
+    uint32_t code_ = 0;
+};
+
 } // namespace sp::ras

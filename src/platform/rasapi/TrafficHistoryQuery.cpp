@@ -76,28 +76,20 @@ bool GetRows(Reader& r, std::vector<T>& rows, F one)
     return !r.Failed();
 }
 
-uint32_t Ask(Msg type, const std::string& payload, Frame& reply)
+// The program asks from its window's thread: a service that is hung or
+// still starting costs it a moment, not the usual reply time-out.
+std::chrono::steady_clock::time_point Deadline()
 {
-    // The program asks from its window's thread: a service that is hung or
-    // still starting costs it a moment, not the usual reply time-out.
-    return AskService(type, payload, reply, std::chrono::steady_clock::now() + kHistoryReplyTimeout)
-        ? SUCCESS
-        : ERROR_RASMAN_CANNOT_INITIALIZE;
+    return std::chrono::steady_clock::now() + kHistoryReplyTimeout;
 }
 
 template <typename T, typename G>
 uint32_t Query(HistoryKind kind, uint32_t rows, T& out, G get)
 {
-    Frame reply;
-    if (const uint32_t code = Ask(Msg::CtlHistory, HistoryRequest(kind, rows), reply); code != SUCCESS)
-        return code;
-    Reader r(reply.payload);
-    const uint32_t code = r.U32();
-    if (r.Failed())
-        return ERROR_INVALID_PARAMETER;
-    if (code != SUCCESS)
-        return code;
-    return get(r, out) ? SUCCESS : ERROR_INVALID_PARAMETER;
+    ServiceAnswer a(Msg::CtlHistory, HistoryRequest(kind, rows), Deadline());
+    if (a.Code() != SUCCESS)
+        return a.Code();
+    return get(a.Body(), out) ? SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
 } // namespace
@@ -184,12 +176,7 @@ uint32_t QueryUsage(HistoryUsage& out)
 
 uint32_t ChangeHistory(HistorySetting what, uint64_t value, const std::string& text)
 {
-    Frame reply;
-    if (const uint32_t code = Ask(Msg::CtlHistorySet, HistorySetRequest(what, value, text), reply); code != SUCCESS)
-        return code;
-    Reader r(reply.payload);
-    const uint32_t code = r.U32();
-    return r.Failed() ? ERROR_INVALID_PARAMETER : code;
+    return ServiceAnswer(Msg::CtlHistorySet, HistorySetRequest(what, value, text), Deadline()).Code();
 }
 
 } // namespace sp::ras
